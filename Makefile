@@ -1,0 +1,33 @@
+# make         builds build/ovwebui.exe
+# make check   installs what is missing, builds, runs every test under Wine
+# make demo    runs the launcher on a real Java and Jetty (build/demo)
+# make bench   measures the launcher against its floors (release build)
+# make fuzz    runs the fuzz targets natively for FUZZ_SECONDS each
+BUILD ?= build
+TOOLCHAIN := cmake/mingw-w64-x86_64.cmake
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure check demo demo-kit bench fuzz clean
+
+all: configure
+	cmake --build $(BUILD) -j2
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
+
+check: all
+	@scripts/check-static.sh $(BUILD)/ovwebui.exe
+	@scripts/wine-prefix.sh
+	cd $(BUILD) && ctest --output-on-failure --timeout 1200
+
+demo-kit: all
+	scripts/demo-kit.sh $(BUILD)/demo $(BUILD)/demo-cache $(BUILD)/ovwebui.exe
+
+demo: demo-kit
+	scripts/demo-run.sh $(BUILD)/demo
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,29 @@
+// Platform-free rules of the launcher: the server and stop command lines and
+// the install-directory path rules. No <windows.h>, so they build natively.
+#pragma once
+
+#include "support/portable.h"
+
+// Jetty's stop channel; the server and the stop command must use the same pair.
+#define OV_STOP_PORT L"17003"
+#define OV_STOP_KEY L"qmvr$gates$hub"
+
+struct ServerCommandParts {
+    const wchar_t* javaExecutable;
+    const wchar_t* installDir;
+    const wchar_t* jettyLogFile;
+    const wchar_t* applicationLogFile;
+    const wchar_t* javaMaxMemory;  // null: no -Xmx option
+};
+
+// Appends the Java command line that starts Jetty. Values are inserted as
+// they are, inside the quotes shown; nothing is escaped.
+void ComposeServerCommandLine(StringBuffer& out, const ServerCommandParts& parts);
+// Appends the command line of Jetty's own stop command.
+void ComposeStopCommandLine(StringBuffer& out, const wchar_t* javaExecutable, const wchar_t* installDir);
+
+// Removes one trailing backslash, if there is one.
+void RemoveTrailingBackslash(wchar_t* path);
+// Cuts a file path at its last backslash, leaving the folder; a path
+// without a backslash stays whole.
+void RemoveLastComponent(wchar_t* path);

@@ -1,0 +1,124 @@
+#include <io.h>
+
+#include <cstring>
+
+#include "launcher/launcher.h"
+#include "support/support.h"
+
+wchar_t g_javaExecutable[kPathChars];
+
+namespace {
+
+constexpr wchar_t kJavaTag[] = L"java";
+constexpr size_t kVersionChars = 64;    // "CurrentVersion": 128 bytes
+constexpr size_t kJavaHomeChars = 240;  // "JavaHome": 480 bytes, so "\bin\java.exe" always fits after it
+
+bool IsPresent(const wchar_t* candidate)
+{
+    return candidate[0] != L'\0' && _waccess(candidate, 0) == 0;
+}
+
+void LogCandidate(const wchar_t* candidate, const wchar_t* source)
+{
+    ovlog_debug_tag(kJavaTag, 3, L"FindJavaRuntime: checking %s (%s)", candidate, source);
+}
+
+// An environment value that does not fit its buffer gives nothing (the
+// platform would have left the buffer undefined).
+bool ReadEnvironment(const wchar_t* name, wchar_t (&value)[kPathChars])
+{
+    const DWORD length = GetEnvironmentVariableW(name, value, kPathChars);
+    if (length == 0 || length >= kPathChars) {
+        value[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+// Formats "<value><suffix>" into the candidate; a result that would be cut
+// leaves it empty, since a cut path could name another file.
+bool FormCandidate(wchar_t (&candidate)[kPathChars], const wchar_t* value, const wchar_t* suffix)
+{
+    return CopyWhole(candidate, FormatWide(L"%s%s", value, suffix).c_str());
+}
+
+bool FromRegistry(wchar_t (&candidate)[kPathChars])
+{
+    UniqueRegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\JavaSoft\\Java Runtime Environment", 0, KEY_QUERY_VALUE,
+                      key.put()) != ERROR_SUCCESS)
+        return false;
+    wchar_t version[kVersionChars];
+    if (!ReadRegistryString(key.get(), L"CurrentVersion", version) || version[0] == L'\0')
+        return false;
+    UniqueRegistryKey versionKey;
+    if (RegOpenKeyExW(key.get(), version, 0, KEY_QUERY_VALUE, versionKey.put()) != ERROR_SUCCESS)
+        return false;
+    wchar_t home[kJavaHomeChars];
+    if (!ReadRegistryString(versionKey.get(), L"JavaHome", home))
+        return false;
+    wcslcpy(candidate, home, kPathChars);
+    wcslcat(candidate, L"\\bin\\java.exe", kPathChars);
+    return true;
+}
+
+// Stages 2 to 5 share one candidate buffer: a stage that forms nothing
+// leaves the previous stage's candidate to its test.
+bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
+{
+    wchar_t value[kPathChars];
+    memset(candidate, 0, sizeof(candidate));
+    if (ReadEnvironment(L"ORVANE_HOME", value) && FormCandidate(candidate, value, L"\\bin\\jre\\bin\\java.exe")) {
+        LogCandidate(candidate, L"Orvane home");
+        if (IsPresent(candidate))
+            return true;
+    }
+
+    if (FromRegistry(candidate))
+        LogCandidate(candidate, L"registry");
+    if (IsPresent(candidate))
+        return true;
+
+    candidate[0] = L'\0';
+    if (ReadEnvironment(L"JAVA_HOME", value)) {
+        if (FormCandidate(candidate, value, L"\\bin\\java.exe")) {
+            LogCandidate(candidate, L"JAVA_HOME");
+            if (!IsPresent(candidate) && FormCandidate(candidate, value, L"\\jre\\bin\\java.exe"))
+                LogCandidate(candidate, L"JAVA_HOME");
+        }
+        if (IsPresent(candidate))
+            return true;
+    }
+
+    const DWORD length = SearchPathW(nullptr, L"java.exe", nullptr, kPathChars, candidate, nullptr);
+    if (length == 0 || length >= kPathChars)
+        return false;
+    LogCandidate(candidate, L"PATH");
+    return IsPresent(candidate);
+}
+
+}  // namespace
+
+bool FindJavaRuntime()
+{
+    bool found = false;
+    if (CopyWhole(g_javaExecutable, g_installDir) && AppendWhole(g_javaExecutable, L"\\jre\\bin\\java.exe")) {
+        LogCandidate(g_javaExecutable, L"executable path");
+        found = IsPresent(g_javaExecutable);
+    } else {
+        // Too long for the buffer: cut, it could name another file.
+        g_javaExecutable[0] = L'\0';
+    }
+    if (!found) {
+        wchar_t candidate[kPathChars];
+        found = FindInSharedSources(candidate);
+        if (found)
+            wcslcpy(g_javaExecutable, candidate, kPathChars);
+    }
+    if (!found) {
+        ovlog_write_tag(kLogError, kJavaTag, L"Cannot find suitable Java runtime environment");
+        return false;
+    }
+    ovlog_write_tag(kLogInformation, kJavaTag, L"Using Java executable \"%s\"", g_javaExecutable);
+    return true;
+}

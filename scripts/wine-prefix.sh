@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Makes the build's private Wine prefix once; later calls reuse it.
+set -eu
+source "$(dirname "$0")/wine-env.sh"
+if [ ! -f "$WINEPREFIX/.ov-ready" ]; then
+  echo "Creating Wine prefix $WINEPREFIX (once)..."
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >"$WINEPREFIX/../wineboot.log" 2>&1 </dev/null
+  wineserver -w
+  touch "$WINEPREFIX/.ov-ready"
+fi

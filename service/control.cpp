@@ -1,0 +1,144 @@
+#include "service/service.h"
+
+namespace {
+
+// The text of the last error, read by the caller right after the failed call.
+class ErrorText {
+public:
+    explicit ErrorText(DWORD code) { GetSystemErrorText(code, text_, kErrorTextChars); }
+    const wchar_t* get() const { return text_; }
+
+private:
+    wchar_t text_[kErrorTextChars];
+};
+
+UniqueServiceHandle OpenManager()
+{
+    // GENERIC_WRITE for every command, as "install" needs it to create.
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_WRITE));
+    if (!manager) {
+        const DWORD error = GetLastError();
+        ConsolePrint(L"ERROR: Cannot connect to Service Manager (%s)\n", ErrorText(error).get());
+    }
+    return manager;
+}
+
+bool SetDescription(SC_HANDLE service)
+{
+    SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(kServiceDescription)};
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
+        return true;
+    const DWORD error = GetLastError();
+    ConsolePrint(L"WARNING: cannot set service description (%s)\n", ErrorText(error).get());
+    return false;
+}
+
+bool SetFailureActions(SC_HANDLE service)
+{
+    SC_ACTION restart{SC_ACTION_RESTART, kRestartDelayMs};
+    SERVICE_FAILURE_ACTIONSW actions{};
+    actions.dwResetPeriod = kFailureResetPeriodSeconds;
+    actions.lpRebootMsg = nullptr;
+    actions.lpCommand = nullptr;
+    actions.cActions = 1;
+    actions.lpsaActions = &restart;
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions))
+        return true;
+    const DWORD error = GetLastError();
+    ConsolePrint(L"WARNING: cannot set service failure actions (%s)\n", ErrorText(error).get());
+    return false;
+}
+
+// The pattern of remove, start and stop: open, operate, report, close.
+template <typename Operation>
+void RunServiceCommand(DWORD access, Operation operation, const wchar_t* success, const wchar_t* failure)
+{
+    UniqueServiceHandle manager = OpenManager();
+    if (!manager)
+        return;
+    UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, access));
+    if (!service) {
+        const DWORD error = GetLastError();
+        ConsolePrint(L"ERROR: Cannot open service named 'ovWebUI' (%s)\n", ErrorText(error).get());
+        return;
+    }
+    if (operation(service.get())) {
+        ConsolePrint(L"%s", success);
+    } else {
+        const DWORD error = GetLastError();
+        ConsolePrint(failure, ErrorText(error).get());
+    }
+    // The owners close the service, then the manager.
+}
+
+}  // namespace
+
+void InstallWebUIService()
+{
+    UniqueServiceHandle manager = OpenManager();
+    if (!manager)
+        return;
+
+    wchar_t launcherPath[MAX_PATH];
+    const DWORD pathLength = GetModuleFileNameW(nullptr, launcherPath, MAX_PATH);
+    if (pathLength == 0 || pathLength >= MAX_PATH) {
+        // A cut path would register a service that starts some other file.
+        const DWORD error = pathLength == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+        ConsolePrint(L"ERROR: Cannot get the launcher's own path (%s)\n", ErrorText(error).get());
+        return;
+    }
+    wchar_t binaryPath[324];
+    wcslcpy(binaryPath, FormatWide(L"\"%s\" service", launcherPath).c_str(), 324);
+
+    const wchar_t* verb = L"created";
+    UniqueServiceHandle service(CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
+                                               GENERIC_READ | SERVICE_CHANGE_CONFIG | SERVICE_START,
+                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                               binaryPath, nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_EXISTS) {
+            ConsolePrint(L"ERROR: Cannot create service (%s)\n", ErrorText(error).get());
+            return;
+        }
+        ConsolePrint(L"WARNING: Service named 'ovWebUI' already exist\n");
+        service.reset(OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
+        if (!service)
+            return;
+        if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+            const DWORD error = GetLastError();
+            ConsolePrint(L"WARNING: cannot set service start type (%s)\n", ErrorText(error).get());
+        }
+        verb = L"updated";
+    }
+    const bool described = SetDescription(service.get());
+    const bool failureActionsSet = SetFailureActions(service.get());
+    ConsolePrint(L"Orvane Web UI service %s %s\n", verb,
+                 described && failureActionsSet ? L"successfully" : L"with warnings");
+}
+
+void RemoveWebUIService()
+{
+    RunServiceCommand(
+        DELETE, [](SC_HANDLE service) { return DeleteService(service) != FALSE; },
+        L"Orvane Web UI service deleted successfully\n", L"ERROR: Cannot remove service named 'ovWebUI' (%s)\n");
+}
+
+void StartWebUIService()
+{
+    RunServiceCommand(
+        SERVICE_START, [](SC_HANDLE service) { return StartServiceW(service, 0, nullptr) != FALSE; },
+        L"Orvane Web UI service started successfully\n", L"ERROR: Cannot start service named 'ovWebUI' (%s)\n");
+}
+
+void StopWebUIService()
+{
+    RunServiceCommand(
+        SERVICE_STOP,
+        [](SC_HANDLE service) {
+            SERVICE_STATUS status{};
+            return ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+        },
+        L"Orvane Web UI service stopped successfully\n", L"ERROR: Cannot stop service named 'ovWebUI' (%s)\n");
+}

@@ -1,0 +1,130 @@
+// The platform-free half of the support library: bounded wide-string
+// helpers, the growable string, the configuration reader and the text
+// formatting behind the log. Nothing here includes <windows.h>, so it also
+// builds natively for fuzzing and sanitizers.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Bounded copy and append in the BSD manner: the destination always ends up
+// terminated within `size` characters (when size > 0). They return the
+// length the whole result would have had, so `result >= size` means the
+// text was cut.
+size_t wcslcpy(wchar_t* dst, const wchar_t* src, size_t size);
+size_t wcslcat(wchar_t* dst, const wchar_t* src, size_t size);
+
+// 0 when equal ignoring letter case; otherwise the sign of the first
+// difference, like wcscmp on case-folded text.
+int ov_wcsicmp(const wchar_t* a, const wchar_t* b);
+
+// Copies that refuse to cut: a path cut short can name another file, so
+// callers that must not use a partial path use these. On refusal the
+// destination is left empty (CopyWhole) or unchanged (AppendWhole).
+bool CopyWhole(wchar_t* dst, size_t size, const wchar_t* src);
+bool AppendWhole(wchar_t* dst, size_t size, const wchar_t* src);
+template <size_t N>
+bool CopyWhole(wchar_t (&dst)[N], const wchar_t* src) { return CopyWhole(dst, N, src); }
+template <size_t N>
+bool AppendWhole(wchar_t (&dst)[N], const wchar_t* src) { return AppendWhole(dst, N, src); }
+
+// Growable wide text, always terminated.
+class StringBuffer {
+public:
+    StringBuffer() = default;
+    ~StringBuffer() = default;
+    StringBuffer(const StringBuffer&) = delete;
+    StringBuffer& operator=(const StringBuffer&) = delete;
+
+    // Inserts `count` characters of `text` at `index` (index == length()
+    // appends). False, and nothing changed, when index is past the end.
+    bool insert(size_t index, const wchar_t* text, size_t count);
+    bool append(const wchar_t* text);
+
+    size_t length() const { return text_.size(); }
+    const wchar_t* getText() const { return text_.c_str(); }
+    // Writable text for APIs such as CreateProcessW that may modify it.
+    wchar_t* getBuffer() { return &text_[0]; }
+
+private:
+    std::wstring text_;
+};
+
+// INI-style configuration: "[Section]" lines, "Name = value" lines, ";" or
+// "#" comment lines. Values are read by path, "/Section/Name".
+class Config {
+public:
+    // ignoreCase: section and key names match ignoring letter case.
+    explicit Config(bool ignoreCase);
+    ~Config() = default;
+    Config(const Config&) = delete;
+    Config& operator=(const Config&) = delete;
+
+    // Reads a file (UTF-8 with or without BOM, UTF-16 with BOM, or UTF-16LE
+    // recognised by its zero bytes). `encoding` forces "UTF-8" or
+    // "UTF-16LE"; null detects it. sectionOnly keeps just `section`'s keys;
+    // replace drops what earlier loads stored. False when the file cannot
+    // be read; the configuration is then left as it was (replace aside).
+    bool loadConfig(const wchar_t* path, const wchar_t* section, const char* encoding,
+                    bool sectionOnly, bool replace);
+
+    // The same from bytes in memory; always succeeds (bad lines are skipped).
+    bool loadConfigText(const unsigned char* data, size_t size, const wchar_t* section,
+                        const char* encoding, bool sectionOnly, bool replace);
+
+    // The index-th value of the key at `path`, else `defaultValue` (which
+    // may be null). The text stays valid until the next load or the end of
+    // this object.
+    const wchar_t* getValue(const wchar_t* path, const wchar_t* defaultValue, int index) const;
+
+    size_t entryCount() const { return entries_.size(); }
+    size_t skippedLineCount() const { return skippedLines_; }
+
+    // Files larger than this are treated as unreadable rather than held in memory.
+    static constexpr size_t kMaxFileBytes = 16u * 1024u * 1024u;
+
+private:
+    struct Entry {
+        std::wstring section;
+        std::wstring name;
+        std::wstring value;
+    };
+    bool namesEqual(const std::wstring& a, const wchar_t* b, size_t bLength) const;
+    void parseLine(const std::wstring& line, std::wstring& section, bool& sectionValid,
+                   const wchar_t* onlySection, bool sectionOnly);
+
+    bool ignoreCase_;
+    std::vector<Entry> entries_;
+    size_t skippedLines_ = 0;
+};
+
+// Text decoding used by the configuration reader and the log.
+std::wstring DecodeText(const unsigned char* data, size_t size, const char* encoding);
+// Narrow text as UTF-8 where it is valid, each other byte as its Latin-1
+// character, so no byte of a child's output is lost.
+void AppendNarrowAsWide(std::wstring& out, const char* text, size_t size);
+// Wide text to UTF-8; an unpaired surrogate becomes U+FFFD.
+void AppendUtf8(std::string& out, const wchar_t* text, size_t count);
+
+// printf-style formatting with the Windows convention for wide formats:
+// %s and %ls take wide strings, %hs and %S narrow ones; also %c, %d, %i,
+// %u, %x, %X, %p, %%, flags "-" and "0", width, precision, and the length
+// modifiers h, l, ll, z, I64. An unknown conversion is copied as written.
+void FormatWideV(std::wstring& out, const wchar_t* format, va_list args);
+std::wstring FormatWide(const wchar_t* format, ...);
+
+// One log line: "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text\n" in
+// UTF-8. Trailing line breaks of the text are dropped; inner ones continue
+// the message on lines that start with a tab, so every line that starts
+// with a timestamp starts a new message.
+struct LogStamp {
+    unsigned year, month, day, hour, minute, second, millisecond;
+};
+void ComposeLogLine(std::string& out, const LogStamp& stamp, unsigned long threadId,
+                    const char* level, const wchar_t* tag, const std::wstring& text);
+// "ERROR", "WARNING", "INFO" for severities 1, 2 and 4; "DEBUGn" for debug
+// messages (severity 0 with a level). Writes into `buffer` (>= 16 bytes).
+const char* LogLevelName(int severity, int debugLevel, char* buffer, size_t size);

@@ -1,0 +1,196 @@
+// The support library: handle owners, error text, the thread-safe log,
+// console output and the child-process executor, on top of the
+// platform-free helpers of portable.h.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "support/portable.h"
+
+// Move-only owner for one kind of handle, so no way out of a function can
+// leak it. Closing keeps the caller's last-error code.
+template <typename Traits>
+class UniqueHandle {
+public:
+    using Value = typename Traits::Value;
+    UniqueHandle() = default;
+    explicit UniqueHandle(Value v) : value_(v) {}
+    UniqueHandle(UniqueHandle&& o) noexcept : value_(o.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept
+    {
+        reset(o.release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    Value get() const { return value_; }
+    explicit operator bool() const { return Traits::valid(value_); }
+    Value release()
+    {
+        Value v = value_;
+        value_ = Traits::empty();
+        return v;
+    }
+    void reset(Value v = Traits::empty())
+    {
+        if (Traits::valid(value_)) {
+            const DWORD saved = GetLastError();
+            Traits::close(value_);
+            SetLastError(saved);
+        }
+        value_ = v;
+    }
+    // For out-parameters: releases what is held and hands out the slot.
+    Value* put()
+    {
+        reset();
+        return &value_;
+    }
+
+private:
+    Value value_ = Traits::empty();
+};
+
+// Processes, threads, events and pipes fail as NULL.
+struct KernelHandleTraits {
+    using Value = HANDLE;
+    static Value empty() { return nullptr; }
+    static bool valid(Value v) { return v != nullptr && v != INVALID_HANDLE_VALUE; }
+    static void close(Value v) { CloseHandle(v); }
+};
+// CreateFileW fails as INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+    using Value = HANDLE;
+    static Value empty() { return INVALID_HANDLE_VALUE; }
+    static bool valid(Value v) { return v != INVALID_HANDLE_VALUE && v != nullptr; }
+    static void close(Value v) { CloseHandle(v); }
+};
+struct ServiceHandleTraits {
+    using Value = SC_HANDLE;
+    static Value empty() { return nullptr; }
+    static bool valid(Value v) { return v != nullptr; }
+    static void close(Value v) { CloseServiceHandle(v); }
+};
+struct RegistryKeyTraits {
+    using Value = HKEY;
+    static Value empty() { return nullptr; }
+    static bool valid(Value v) { return v != nullptr; }
+    static void close(Value v) { RegCloseKey(v); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+// Exclusive lock over an SRWLOCK for one scope.
+class ScopedLock {
+public:
+    explicit ScopedLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~ScopedLock() { ReleaseSRWLockExclusive(&lock_); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+// The system's text for a Windows error code, without its trailing line
+// break, or "system error N" when the system has none. Returns `buffer`.
+const wchar_t* GetSystemErrorText(uint32_t code, wchar_t* buffer, size_t size);
+constexpr size_t kErrorTextChars = 1024;
+
+// Reads a string value (REG_SZ, or REG_EXPAND_SZ taken unexpanded) into
+// `buffer` of `chars` characters. A value that is absent, of another type,
+// or would not fit with its terminator gives false and leaves `buffer`
+// empty; one stored without its terminator is terminated when it fits.
+bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t chars);
+template <size_t N>
+bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t (&buffer)[N])
+{
+    return ReadRegistryString(key, name, buffer, N);
+}
+
+// Console output with the Windows wide-format convention ("%s" is wide),
+// written whole: UTF-16 to a console, UTF-8 to a file or pipe.
+void ConsolePrint(const wchar_t* format, ...);
+
+// The log. Safe from any thread at once; each message is written whole as
+// one line (see ComposeLogLine). Before ovlog_open, and when the file cannot
+// be opened, messages go to standard error; after ovlog_close they are
+// dropped. No call changes the caller's last-error code.
+enum : uint32_t {
+    kLogEchoToStderr = 0x1,  // also copy every message to standard error
+};
+constexpr int16_t kLogError = 1;
+constexpr int16_t kLogWarning = 2;
+constexpr int16_t kLogInformation = 4;
+
+bool ovlog_open(const wchar_t* path, uint32_t flags);
+void ovlog_set_debug_level(int level);
+void ovlog_debug_tag(const wchar_t* tag, int level, const wchar_t* format, ...);
+void ovlog_write_tag(int16_t severity, const wchar_t* tag, const wchar_t* format, ...);
+void ovlog_close();
+// Creates every missing folder above `path` (a file's path); errors ignored.
+void CreateParentFolders(const wchar_t* path);
+
+// Runs a command line with its stdout and stderr captured through one pipe.
+// A reader thread hands each chunk, NUL-terminated, to outputReceived and
+// then calls endOfOutput. Callbacks run one at a time, never after finish()
+// or the destructor has returned; a subclass whose callbacks use its own
+// members calls finish() in its destructor.
+class ProcessExecutor {
+public:
+    // newProcessGroup: CREATE_NEW_PROCESS_GROUP; showWindow: let a console
+    // child open its own window (otherwise CREATE_NO_WINDOW).
+    ProcessExecutor(const wchar_t* commandLine, bool newProcessGroup, bool showWindow);
+
+    virtual void outputReceived(const char* chunk);
+    virtual void endOfOutput();
+    virtual ~ProcessExecutor();
+    // Starts the command. False, with the reason in lastError(), when the
+    // pipe or the process cannot be created; it can run only once.
+    virtual bool execute();
+    // Terminates the child if it is still running.
+    virtual bool stop();
+
+    // True when the child has ended and its output has been delivered
+    // within `timeoutMs` (also when it never started).
+    bool waitForCompletion(uint32_t timeoutMs);
+    // Ends a child still running, stops the callbacks and releases
+    // everything; safe to call more than once.
+    void finish();
+
+    bool started() const { return process_ ? true : false; }
+    // The child's exit code; STILL_ACTIVE while it runs,
+    // 0 when it never started.
+    DWORD exitCode() const;
+    DWORD processId() const { return processId_; }
+    DWORD lastError() const { return lastError_; }
+
+    ProcessExecutor(const ProcessExecutor&) = delete;
+    ProcessExecutor& operator=(const ProcessExecutor&) = delete;
+
+    // How long finish() waits for the reader to see the end of the output
+    // after the child has ended, before it cancels the read.
+    static constexpr DWORD kReaderDrainMs = 2000;
+    static constexpr DWORD kOutputChunkBytes = 4096;
+
+private:
+    struct Reader;
+    static DWORD WINAPI ReaderMain(void* context);
+
+    std::wstring commandLine_;
+    bool newProcessGroup_;
+    bool showWindow_;
+    UniqueKernelHandle process_;
+    UniqueKernelHandle readerThread_;
+    Reader* reader_ = nullptr;
+    DWORD processId_ = 0;
+    DWORD lastError_ = 0;
+    bool executed_ = false;
+};

@@ -1,0 +1,95 @@
+#include "support/support.h"
+
+#include <cwchar>
+
+const wchar_t* GetSystemErrorText(uint32_t code, wchar_t* buffer, size_t size)
+{
+    if (buffer == nullptr || size == 0)
+        return L"";
+    const DWORD saved = GetLastError();
+    const DWORD chars = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                       0, buffer, static_cast<DWORD>(size < 0xFFFF ? size : 0xFFFF), nullptr);
+    size_t length = chars < size ? chars : 0;
+    buffer[length] = L'\0';
+    while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
+                          buffer[length - 1] == L' ' || buffer[length - 1] == L'\t'))
+        buffer[--length] = L'\0';
+    if (length == 0)
+        wcslcpy(buffer, FormatWide(L"system error %u", code).c_str(), size);
+    SetLastError(saved);
+    return buffer;
+}
+
+bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t chars)
+{
+    if (chars == 0)
+        return false;
+    buffer[0] = L'\0';
+    DWORD type = 0;
+    DWORD bytes = static_cast<DWORD>(chars * sizeof(wchar_t));
+    const LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        // A failed read (ERROR_MORE_DATA) may leave part of the value behind.
+        buffer[0] = L'\0';
+        return false;
+    }
+    size_t length = bytes / sizeof(wchar_t);
+    while (length > 0 && buffer[length - 1] == L'\0')
+        --length;
+    if (length >= chars) {
+        // Stored without a terminator and filling the buffer: it does not fit.
+        buffer[0] = L'\0';
+        return false;
+    }
+    // Text stops at its first NUL, as for any C string.
+    buffer[length] = L'\0';
+    return true;
+}
+
+void ConsolePrint(const wchar_t* format, ...)
+{
+    const DWORD saved = GetLastError();
+    std::wstring text;
+    va_list args;
+    va_start(args, format);
+    FormatWideV(text, format, args);
+    va_end(args);
+
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+        DWORD mode = 0;
+        DWORD written = 0;
+        if (GetConsoleMode(out, &mode)) {
+            WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        } else {
+            std::string utf8;
+            AppendUtf8(utf8, text.data(), text.size());
+            WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+        }
+    }
+    SetLastError(saved);
+}
+
+void CreateParentFolders(const wchar_t* path)
+{
+    if (path == nullptr)
+        return;
+    const std::wstring full(path);
+    size_t start = 0;
+    if (full.compare(0, 2, L"\\\\") == 0) {
+        // \\server\share\ (or \\?\C:\) names no folder that could be created.
+        start = 2;
+        for (int component = 0; component < 2 && start < full.size(); ++component) {
+            const size_t next = full.find_first_of(L"\\/", start);
+            start = next == std::wstring::npos ? full.size() : next + 1;
+        }
+    }
+    for (size_t i = start; i < full.size(); ++i) {
+        if (full[i] != L'\\' && full[i] != L'/')
+            continue;
+        if (i == 0 || full[i - 1] == L':' || full[i - 1] == L'\\' || full[i - 1] == L'/')
+            continue;
+        CreateDirectoryW(full.substr(0, i).c_str(), nullptr);
+    }
+}

@@ -1,0 +1,300 @@
+#include <winsock2.h>
+
+#include "tests/harness.h"
+
+#include <atomic>
+
+std::wstring Widen(const std::string& utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], chars);
+    return out;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    AppendUtf8(out, text.data(), text.size());
+    return out;
+}
+
+std::wstring TestBinDir()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring LauncherExe() { return TestBinDir() + L"\\ovwebui.exe"; }
+std::wstring FakeJavaExe() { return TestBinDir() + L"\\fake-java.exe"; }
+
+namespace {
+class CapturingExecutor : public ProcessExecutor {
+public:
+    explicit CapturingExecutor(const std::wstring& commandLine) : ProcessExecutor(commandLine.c_str(), false, false) {}
+    ~CapturingExecutor() override { finish(); }
+    void outputReceived(const char* chunk) override { output += chunk; }
+    std::string output;
+};
+}  // namespace
+
+RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const wchar_t* workingDir)
+{
+    RunResult result;
+    wchar_t previous[MAX_PATH * 2] = {};
+    if (workingDir != nullptr) {
+        GetCurrentDirectoryW(MAX_PATH * 2, previous);
+        SetCurrentDirectoryW(workingDir);
+    }
+    {
+        CapturingExecutor executor(commandLine);
+        const bool started = executor.execute();
+        if (workingDir != nullptr)
+            SetCurrentDirectoryW(previous);
+        if (!started) {
+            result.output = "(could not start: error " + std::to_string(executor.lastError()) + ")";
+            return result;
+        }
+        result.finished = executor.waitForCompletion(timeoutMs);
+        result.exitCode = executor.exitCode();
+        executor.finish();
+        result.output = executor.output;
+    }
+    return result;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WriteTextFile(const std::wstring& path, const std::string& bytes)
+{
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash != std::wstring::npos)
+        MakeFolders(path.substr(0, slash));
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::string ReadTextFile(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    if (!file)
+        return text;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+void MakeFolders(const std::wstring& path)
+{
+    CreateParentFolders((path + L"\\x").c_str());
+}
+
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+TempDir::TempDir(const std::wstring& name)
+{
+    static std::atomic<unsigned> counter{0};
+    path_ = TestBinDir() + L"\\test-tmp\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(counter++);
+    RemoveTree(path_);
+    MakeFolders(path_);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+Install::Install(const std::wstring& name, bool withJava) : dir(name)
+{
+    CopyFileW(LauncherExe().c_str(), exe().c_str(), FALSE);
+    if (withJava)
+        PlaceFakeJava(java());
+}
+
+void PlaceFakeJava(const std::wstring& path)
+{
+    MakeFolders(path.substr(0, path.find_last_of(L'\\')));
+    CopyFileW(FakeJavaExe().c_str(), path.c_str(), FALSE);
+}
+
+static std::wstring Beside(const std::wstring& javaPath, const wchar_t* file)
+{
+    return javaPath.substr(0, javaPath.find_last_of(L'\\')) + L"\\" + file;
+}
+
+void SetServerMode(const std::wstring& javaPath, const std::string& mode)
+{
+    WriteTextFile(Beside(javaPath, L"server-mode.txt"), mode);
+}
+
+void SetStopMode(const std::wstring& javaPath, const std::string& mode)
+{
+    WriteTextFile(Beside(javaPath, L"stop-mode.txt"), mode);
+}
+
+Invocation ReadInvocation(const std::wstring& javaPath, const char* mode)
+{
+    Invocation invocation;
+    const std::wstring file = Beside(javaPath, (Widen(mode) + L"-invocation.txt").c_str());
+    if (!FileExists(file))
+        return invocation;
+    const std::vector<std::string> lines = SplitLines(ReadTextFile(file));
+    invocation.present = true;
+    if (lines.size() > 0)
+        invocation.commandLine = lines[0];
+    if (lines.size() > 1)
+        invocation.currentDir = lines[1];
+    if (lines.size() > 2)
+        invocation.home = lines[2];
+    return invocation;
+}
+
+std::vector<std::string> ReadLogMessages(const std::wstring& logPath)
+{
+    std::vector<std::string> messages;
+    for (const std::string& line : SplitLines(ReadTextFile(logPath))) {
+        // "YYYY-MM-DD HH:MM:SS.mmm [thread] " is dropped; continuation lines are kept as they are.
+        const size_t close = line.find("] ");
+        if (line.size() > 24 && line[4] == '-' && line[23] == ' ' && close != std::string::npos)
+            messages.push_back(line.substr(close + 2));
+        else
+            messages.push_back(line);
+    }
+    return messages;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    for (const std::string& l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+ScopedRegistryKey::ScopedRegistryKey(const std::wstring& subKey) : subKey_(subKey)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
+}
+
+ScopedRegistryKey::~ScopedRegistryKey()
+{
+    key_.reset();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+}
+
+bool ScopedRegistryKey::setString(const wchar_t* name, const std::wstring& value, DWORD type)
+{
+    return setRaw(name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+bool ScopedRegistryKey::setRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+{
+    return RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS;
+}
+
+ScopedEnv::ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name)
+{
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed > 0) {
+        old_.resize(needed);
+        const DWORD length = GetEnvironmentVariableW(name, &old_[0], needed);
+        old_.resize(length);
+        hadOld_ = true;
+    }
+    SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs)
+{
+    static bool started = [] {
+        WSADATA wsa;
+        return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    }();
+    (void)started;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool listening = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        closesocket(s);
+        if (listening == wantListening)
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(100);
+    }
+}
+
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!FileExists(path)) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}

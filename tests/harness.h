@@ -1,0 +1,110 @@
+// Shared test helpers: real processes, files, registry keys and environment
+// variables in the Wine prefix, each undone when its owner goes away.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+std::wstring TestBinDir();       // folder of the test executable (the build folder)
+std::wstring LauncherExe();      // the built ovwebui.exe
+std::wstring FakeJavaExe();      // the stand-in java.exe
+
+struct RunResult {
+    bool finished = false;
+    DWORD exitCode = 0;
+    std::string output;  // stdout and stderr together
+};
+// Runs a command line to its end (or kills it after timeoutMs), capturing its output.
+RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs = 60000, const wchar_t* workingDir = nullptr);
+
+bool FileExists(const std::wstring& path);
+bool WriteTextFile(const std::wstring& path, const std::string& bytes);
+std::string ReadTextFile(const std::wstring& path);
+std::vector<std::string> SplitLines(const std::string& text);
+
+// A fresh folder below the build's test-tmp folder, removed with its content.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& name = L"t");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& child) const { return path_ + L"\\" + child; }
+
+private:
+    std::wstring path_;
+};
+void RemoveTree(const std::wstring& path);
+void MakeFolders(const std::wstring& path);
+
+// An install folder with a copy of the launcher and, optionally, the stand-in
+// as its private runtime (jre\bin\java.exe).
+struct Install {
+    explicit Install(const std::wstring& name = L"install", bool withJava = true);
+    TempDir dir;
+    std::wstring root() const { return dir.path(); }
+    std::wstring exe() const { return dir / L"ovwebui.exe"; }
+    std::wstring java() const { return dir / L"jre\\bin\\java.exe"; }
+    std::wstring log() const { return dir / L"logs\\launcher.log"; }
+};
+// Copies the stand-in to `path` (folders created).
+void PlaceFakeJava(const std::wstring& path);
+// Sets the stand-in's behaviour files beside `javaPath`.
+void SetServerMode(const std::wstring& javaPath, const std::string& mode);
+void SetStopMode(const std::wstring& javaPath, const std::string& mode);
+// The invocation that the stand-in recorded beside `javaPath`: command line,
+// current folder, OVWEBUI_HOME; empty when it never ran in that mode.
+struct Invocation {
+    std::string commandLine, currentDir, home;
+    bool present = false;
+};
+Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
+
+// Log lines reduced to "LEVEL tag: text" (timestamp and thread dropped).
+std::vector<std::string> ReadLogMessages(const std::wstring& logPath);
+bool Contains(const std::vector<std::string>& lines, const std::string& line);
+
+// A registry key below HKLM, deleted with its subkeys when this goes away.
+class ScopedRegistryKey {
+public:
+    explicit ScopedRegistryKey(const std::wstring& subKey);
+    ~ScopedRegistryKey();
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+    bool setString(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ);
+    bool setRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes);
+    HKEY get() const { return key_.get(); }
+
+private:
+    std::wstring subKey_;
+    UniqueRegistryKey key_;
+};
+
+// Sets (or, with null, removes) an environment variable of this process,
+// which children inherit; restores the old value when this goes away.
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const wchar_t* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::wstring name_, old_;
+    bool hadOld_ = false;
+};
+
+// Quotes one argument for a command line.
+std::wstring Quote(const std::wstring& s);
+// Is something listening on 127.0.0.1:port? Waits up to timeoutMs for `want`.
+bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs);
+// Waits until a file exists.
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
