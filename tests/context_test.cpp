@@ -1,0 +1,179 @@
+// The installation context from real registry values in the test prefix,
+// and the dispatch of the first argument by the built launcher.
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+#include "launcher/launcher.h"
+#include "tests/harness.h"
+
+namespace {
+
+struct Context {
+    std::wstring installDir, configFile, home;
+};
+
+// Runs the entry point's set-up in this process, as the launcher would.
+Context Settle()
+{
+    wmemset(g_installDir, 0, kPathChars);
+    wmemset(g_configFile, 0, kPathChars);
+    InitInstallContext();
+    Context context{g_installDir, g_configFile, L""};
+    wchar_t home[4096] = {};
+    GetEnvironmentVariableW(kHomeVariable, home, 4096);
+    context.home = home;
+    return context;
+}
+
+class InstallContext : public ::testing::Test {
+protected:
+    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey); }
+    ScopedEnv home_{kHomeVariable, L"old value"};
+};
+
+}  // namespace
+
+TEST_F(InstallContext, WithoutTheKeyEverythingComesFromTheExecutable)
+{
+    const Context context = Settle();
+    EXPECT_EQ(context.installDir, TestBinDir());
+    EXPECT_EQ(context.configFile, TestBinDir() + L"\\etc\\launcher.conf");
+    // An old OVWEBUI_HOME is replaced.
+    EXPECT_EQ(context.home, TestBinDir());
+}
+
+TEST_F(InstallContext, EachValueAloneKeepsTheOtherFallback)
+{
+    {
+        ScopedRegistryKey key(kRegistryKey);
+        key.setString(L"LauncherConfigFile", L"D:\\no\\such\\file.conf");
+        const Context context = Settle();
+        EXPECT_EQ(context.configFile, L"D:\\no\\such\\file.conf");
+        EXPECT_EQ(context.installDir, TestBinDir());
+    }
+    {
+        ScopedRegistryKey key(kRegistryKey);
+        key.setString(L"InstallDir", L"D:\\Orvane\\WebUI");
+        const Context context = Settle();
+        EXPECT_EQ(context.installDir, L"D:\\Orvane\\WebUI");
+        EXPECT_EQ(context.configFile, L"D:\\Orvane\\WebUI\\etc\\launcher.conf");
+        EXPECT_EQ(context.home, L"D:\\Orvane\\WebUI");
+    }
+}
+
+TEST_F(InstallContext, TrailingBackslashesDriveRootAndEmptyValue)
+{
+    const struct {
+        const wchar_t* stored;
+        std::wstring expected;
+    } cases[] = {
+        {L"D:\\App\\", L"D:\\App"},
+        {L"D:\\App\\\\", L"D:\\App\\"},  // only one is removed
+        {L"D:\\", L"D:"},
+        {L"", TestBinDir()},  // present but empty counts as absent
+    };
+    for (const auto& c : cases) {
+        ScopedRegistryKey key(kRegistryKey);
+        key.setString(L"InstallDir", c.stored);
+        const Context context = Settle();
+        EXPECT_EQ(context.installDir, c.expected) << Narrow(c.stored);
+        EXPECT_EQ(context.configFile, c.expected + L"\\etc\\launcher.conf") << Narrow(c.stored);
+    }
+}
+
+TEST_F(InstallContext, LongInstallDirCutsTheDefaultConfigPathTo259)
+{
+    std::wstring dir = L"D:\\";
+    dir.append(242 - dir.size(), L'a');
+    ScopedRegistryKey key(kRegistryKey);
+    key.setString(L"InstallDir", dir);
+    const Context context = Settle();
+    EXPECT_EQ(context.installDir, dir);
+    EXPECT_EQ(context.configFile.size(), 259u);
+    EXPECT_EQ(context.configFile, (dir + L"\\etc\\launcher.conf").substr(0, 259));
+}
+
+TEST_F(InstallContext, ValuesThatAreNotUsableStringsCountAsAbsent)
+{
+    const std::wstring fallback = TestBinDir();
+    const DWORD number = 42;
+    const unsigned char binary[] = {'D', 0, ':', 0};
+    const wchar_t multi[] = L"D:\\one\0D:\\two\0";
+    {
+        ScopedRegistryKey key(kRegistryKey);
+        key.setRaw(L"InstallDir", REG_DWORD, &number, sizeof(number));
+        EXPECT_EQ(Settle().installDir, fallback);
+        key.setRaw(L"InstallDir", REG_BINARY, binary, sizeof(binary));
+        EXPECT_EQ(Settle().installDir, fallback);
+        key.setRaw(L"InstallDir", REG_MULTI_SZ, multi, sizeof(multi));
+        EXPECT_EQ(Settle().installDir, fallback);
+        // REG_EXPAND_SZ is a string: taken as stored, unexpanded.
+        key.setString(L"InstallDir", L"%SystemDrive%\\App", REG_EXPAND_SZ);
+        EXPECT_EQ(Settle().installDir, L"%SystemDrive%\\App");
+    }
+    {
+        // 259 characters fit; 260 do not, with or without a terminator.
+        ScopedRegistryKey key(kRegistryKey);
+        const std::wstring fits = L"D:\\" + std::wstring(256, L'f');
+        key.setString(L"InstallDir", fits);
+        EXPECT_EQ(Settle().installDir, fits);
+        const std::wstring tooLong = fits + L"g";
+        key.setString(L"InstallDir", tooLong);
+        EXPECT_EQ(Settle().installDir, fallback);
+        key.setRaw(L"InstallDir", REG_SZ, tooLong.c_str(), static_cast<DWORD>(tooLong.size() * sizeof(wchar_t)));
+        EXPECT_EQ(Settle().installDir, fallback);
+        const std::wstring long1000(1000, L'x');
+        key.setString(L"LauncherConfigFile", long1000);
+        EXPECT_EQ(Settle().configFile, fallback + L"\\etc\\launcher.conf");
+    }
+    {
+        // Stored without its terminator but fitting: terminated.
+        ScopedRegistryKey key(kRegistryKey);
+        const wchar_t bare[] = {L'D', L':', L'\\', L'B'};
+        key.setRaw(L"InstallDir", REG_SZ, bare, sizeof(bare));
+        EXPECT_EQ(Settle().installDir, L"D:\\B");
+        // An odd byte count keeps the whole characters ("D:\\", then its
+        // trailing backslash goes).
+        key.setRaw(L"InstallDir", REG_SZ, bare, sizeof(bare) - 1);
+        EXPECT_EQ(Settle().installDir, L"D:");
+    }
+}
+
+TEST(Dispatch, UnknownFirstArgumentsAreRejectedWithExitCode3)
+{
+    const struct {
+        std::wstring argument;
+        std::string printed;
+    } cases[] = {
+        {L"bogus", "Invalid command line option \"bogus\"\n"},
+        {L"\"\"", "Invalid command line option \"\"\n"},
+        {L"-install", "Invalid command line option \"-install\"\n"},
+        {L"\"install \"", "Invalid command line option \"install \"\n"},
+        {L"caf\u00E9", "Invalid command line option \"caf\xC3\xA9\"\n"},
+    };
+    for (const auto& c : cases) {
+        const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + c.argument + L" ignored-extra");
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 3u) << Narrow(c.argument);
+        EXPECT_EQ(result.output, c.printed);
+    }
+}
+
+TEST(Dispatch, CommandWordsInAnyCaseAreRecognised)
+{
+    // "service" from a console cannot reach the dispatcher: its own message,
+    // exit code 0. (Wine takes about ten seconds to give up, so once only.)
+    for (const wchar_t* word : {L"SeRvIcE"}) {
+        const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + word);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.output.rfind("StartServiceCtrlDispatcher() failed: ", 0), 0u) << result.output;
+        EXPECT_EQ(result.output.back(), '\n');
+        EXPECT_EQ(result.output.find("Invalid"), std::string::npos);
+    }
+    // "STOP" reaches the service command (the service is not installed).
+    const RunResult stop = RunCommand(Quote(LauncherExe()) + L" STOP");
+    EXPECT_EQ(stop.exitCode, 0u);
+    EXPECT_EQ(stop.output.rfind("ERROR: Cannot open service named 'ovWebUI' (", 0), 0u) << stop.output;
+}

@@ -1,0 +1,157 @@
+// Whole foreground runs of the built launcher with the stand-in java.exe.
+#include "tests/launcher_fixture.h"
+
+using LauncherRun = LauncherRunTest;
+
+TEST_F(LauncherRun, DefaultsWithoutConfigurationFile)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    TempDir cwd(L"cwd");
+    ScopedEnv home(kHomeVariable, L"C:\\stale\\value");
+    const RunResult result = Run(install, cwd.path().c_str());
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+
+    const std::wstring dir = install.root();
+    const std::string line = ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log",
+                                                dir + L"\\logs\\ovmc.log");
+    const Invocation server = ReadInvocation(install.java(), "server");
+    ASSERT_TRUE(server.present);
+    EXPECT_EQ(server.commandLine, line);
+    // The server inherits the launcher's current folder and the new OVWEBUI_HOME.
+    EXPECT_EQ(server.currentDir, Narrow(cwd.path()));
+    EXPECT_EQ(server.home, Narrow(dir));
+
+    const std::vector<std::string> expected = {
+        "DEBUG3 java: FindJavaRuntime: checking " + Narrow(install.java()) + " (executable path)",
+        "INFO java: Using Java executable \"" + Narrow(install.java()) + "\"",
+        "DEBUG1 startup: Java command line: " + line,
+        "DEBUG5 startup: Server process started",
+        "DEBUG5 shutdown: Server process terminated",
+    };
+    EXPECT_EQ(ReadLogMessages(install.log()), expected);
+}
+
+TEST_F(LauncherRun, EveryKeySetAndExpandedExceptTheHeapLimit)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    TempDir logs(L"logs");
+    ScopedEnv logRoot(L"OV_TEST_LOGS", logs.path().c_str());
+    ScopedEnv memory(L"OV_TEST_MEM", L"512m");
+    WriteTextFile(install.root() + L"\\etc\\launcher.conf",
+                  "[Launcher]\r\n"
+                  "LauncherLogFile = %OV_TEST_LOGS%\\own\\launcher.log\r\n"
+                  "JettyLogFile = %OV_TEST_LOGS%\\jetty \"quoted\".log\r\n"
+                  "ApplicationLogFile = %OVWEBUI_HOME%\\app.log\r\n"
+                  "JavaMaxMemory = %OV_TEST_MEM%\r\n");
+    EXPECT_EQ(Run(install).exitCode, 0u);
+    const std::string line = ExpectedServerLine(install.java(), install.root(), logs / L"jetty \"quoted\".log",
+                                                install.root() + L"\\app.log", L"%OV_TEST_MEM%");
+    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, line);
+    const std::vector<std::string> messages = ReadLogMessages(logs / L"own\\launcher.log");
+    EXPECT_TRUE(Contains(messages, "DEBUG1 startup: Java command line: " + line));
+    EXPECT_FALSE(FileExists(install.log()));
+}
+
+TEST_F(LauncherRun, HeapLimitAbsentEmptyOrSet)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    const std::wstring dir = install.root();
+    const std::wstring conf = dir + L"\\etc\\launcher.conf";
+    const struct {
+        const char* file;
+        const wchar_t* maxMemory;
+    } cases[] = {
+        {"[Launcher]\n; JavaMaxMemory = 1g\n", nullptr},
+        {"[Launcher]\nJavaMaxMemory =\n", L""},
+        {"[Launcher]\nJavaMaxMemory = 1g\n", L"1g"},
+        {"[Other]\nJavaMaxMemory = 1g\n", nullptr},
+    };
+    for (const auto& c : cases) {
+        WriteTextFile(conf, c.file);
+        EXPECT_EQ(Run(install).exitCode, 0u);
+        EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
+                  ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log",
+                                     c.maxMemory))
+            << c.file;
+    }
+}
+
+TEST_F(LauncherRun, InstallFolderWithBlanksStaysOneArgument)
+{
+    Install install(L"with blanks and caf\u00E9");
+    SetServerMode(install.java(), "exit 0");
+    EXPECT_EQ(Run(install).exitCode, 0u);
+    const std::wstring dir = install.root();
+    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
+              ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
+}
+
+TEST_F(LauncherRun, ExpandedValuesThatWouldNotFitTakeTheirDefault)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    const std::wstring dir = install.root();
+    // Once expanded: 259 characters are used; 260 fall back to the default.
+    const std::wstring fits = L"C:\\" + std::wstring(259 - 3, L'a');
+    const std::wstring tooLong = L"C:\\" + std::wstring(260 - 3, L'b');
+    ScopedEnv longValue(L"OV_TEST_LONG", tooLong.c_str());
+    WriteTextFile(dir + L"\\etc\\launcher.conf",
+                  "[Launcher]\nJettyLogFile=" + Narrow(fits) + "\nApplicationLogFile=%OV_TEST_LONG%\n"
+                  "LauncherLogFile=%OV_TEST_LONG%\n");
+    EXPECT_EQ(Run(install).exitCode, 0u);
+    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
+              ExpectedServerLine(install.java(), dir, fits, dir + L"\\logs\\ovmc.log"));
+    const std::vector<std::string> messages = ReadLogMessages(install.log());
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front().rfind("WARNING startup: The value of LauncherLogFile is too long", 0), 0u);
+    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of ApplicationLogFile is too long once expanded "
+                                   "(259 characters at most); using its default"));
+}
+
+TEST_F(LauncherRun, ServerThatFailsAtOnceStillGivesStatus0)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 5");
+    EXPECT_EQ(Run(install).exitCode, 0u);
+    const std::vector<std::string> messages = ReadLogMessages(install.log());
+    EXPECT_TRUE(Contains(messages, "DEBUG5 startup: Server process started"));
+    EXPECT_TRUE(Contains(messages, "DEBUG5 shutdown: Server process terminated"));
+}
+
+TEST_F(LauncherRun, JavaThatCannotBeStartedGivesStatus2)
+{
+    // A folder named java.exe passes the existence test but cannot run.
+    Install install(L"install", false);
+    MakeFolders(install.java());
+    EXPECT_EQ(Run(install).exitCode, 2u);
+    const std::vector<std::string> messages = ReadLogMessages(install.log());
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[1], "INFO java: Using Java executable \"" + Narrow(install.java()) + "\"");
+    EXPECT_EQ(messages[2].rfind("DEBUG1 startup: Java command line: \"", 0), 0u);
+    // "Cannot create process (Error 0x%08x: %s)" with eight hex digits and the system's text.
+    const std::string& error = messages[3];
+    ASSERT_EQ(error.rfind("ERROR startup: Cannot create process (Error 0x", 0), 0u) << error;
+    const std::string hex = error.substr(46, 8);
+    EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos) << error;
+    EXPECT_EQ(error.substr(54, 2), ": ");
+    EXPECT_GT(error.size(), 57u);
+    EXPECT_EQ(error.back(), ')');
+}
+
+TEST_F(LauncherRun, LogInAFolderThatCannotBeCreatedGoesToStandardError)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    // A file stands where the log's folder should be.
+    WriteTextFile(install.root() + L"\\blocked", "x");
+    WriteTextFile(install.root() + L"\\etc\\launcher.conf",
+                  "[Launcher]\nLauncherLogFile=%OVWEBUI_HOME%\\blocked\\launcher.log\n");
+    const RunResult result = Run(install);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_NE(result.output.find("INFO java: Using Java executable"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("DEBUG5 shutdown: Server process terminated"), std::string::npos);
+}
