@@ -21,7 +21,8 @@ configure: deps
 check: all
 	@scripts/check-static.sh $(BUILD)/ovwebui.exe
 	@scripts/wine-prefix.sh
-	cd $(BUILD) && ctest --output-on-failure --timeout 1200
+	@# Ports 17003 and 8080 are machine-wide: one user of them at a time.
+	cd $(BUILD) && flock /tmp/ovwebui-ports.lock ctest --output-on-failure --timeout 1200
 
 demo-kit: all
 	scripts/demo-kit.sh $(BUILD)/demo $(BUILD)/demo-cache $(BUILD)/ovwebui.exe

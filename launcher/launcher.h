@@ -48,3 +48,9 @@ bool ExecuteServerProcess(wchar_t* commandLine);
 // no server is created any more.
 HANDLE RequestServerStop();
 bool ServerStopRequested();
+// The stop path is done (its stop command has ended or been given up on).
+// Until then the run keeps its log open after the server's end, so the stop
+// command's last output (Jetty's confirmation) still reaches the log.
+void ServerStopFinished();
+// How long the run waits for that after the server has ended.
+constexpr DWORD kStopFinishWaitMs = 40000;

@@ -13,6 +13,8 @@ constexpr wchar_t kShutdownTag[] = L"shutdown";
 SRWLOCK g_serverLock = SRWLOCK_INIT;
 HANDLE g_serverProcess = nullptr;
 bool g_stopRequested = false;
+// Signalled when the stop path has finished; created with the stop request.
+UniqueKernelHandle g_stopFinished;
 
 // Expands a configuration value into `expanded`. A value that would need
 // the whole buffer or more counts as absent, so the default applies; a
@@ -52,11 +54,20 @@ HANDLE RequestServerStop()
 {
     ScopedLock lock(g_serverLock);
     g_stopRequested = true;
+    if (!g_stopFinished)
+        g_stopFinished.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HANDLE duplicate = nullptr;
     if (g_serverProcess != nullptr)
         DuplicateHandle(GetCurrentProcess(), g_serverProcess, GetCurrentProcess(), &duplicate,
                         PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0);
     return duplicate;
+}
+
+void ServerStopFinished()
+{
+    ScopedLock lock(g_serverLock);
+    if (g_stopFinished)
+        SetEvent(g_stopFinished.get());
 }
 
 bool ServerStopRequested()
@@ -94,11 +105,18 @@ bool ExecuteServerProcess(wchar_t* commandLine)
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
 
     WaitForSingleObject(process.get(), INFINITE);
+    HANDLE stopFinished = nullptr;
     {
         ScopedLock lock(g_serverLock);
         g_serverProcess = nullptr;
+        // The event is never closed once made, so it outlives the lock.
+        stopFinished = g_stopFinished.get();
     }
     process.reset();
+    // A server that ended because it was asked to: let the stop command's
+    // output reach the log before the run closes it.
+    if (stopFinished != nullptr)
+        WaitForSingleObject(stopFinished, kStopFinishWaitMs);
     ovlog_debug_tag(kShutdownTag, 5, L"Server process terminated");
     return true;
 }

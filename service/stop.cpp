@@ -20,8 +20,10 @@ void StopServer()
     // From here on the run starts no server; and without one there is
     // nothing to ask to stop (g_javaExecutable may not even be final yet).
     UniqueKernelHandle server(RequestServerStop());
-    if (!server)
+    if (!server) {
+        ServerStopFinished();
         return;
+    }
 
     StringBuffer commandLine;
     ComposeStopCommandLine(commandLine, g_javaExecutable, g_installDir);
@@ -32,4 +34,5 @@ void StopServer()
         // In every case: a server still shutting down does not finish on its own.
         TerminateProcess(server.get(), 0);
     }
+    ServerStopFinished();
 }

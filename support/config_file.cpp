@@ -13,21 +13,24 @@ bool Config::loadConfig(const wchar_t* path, const wchar_t* section, const char*
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > kMaxFileBytes)
-        return false;
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    size_t total = 0;
-    while (total < bytes.size()) {
+    // Read to the end rather than trust a size taken first: the file may
+    // grow while it is read, or be a device or pipe that has no size.
+    std::string bytes;
+    char chunk[16384];
+    for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), &bytes[total], static_cast<DWORD>(bytes.size() - total), &read, nullptr))
+        if (!ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
+                break;
             return false;
+        }
         if (read == 0)
             break;
-        total += read;
+        if (bytes.size() + read > kMaxFileBytes)
+            return false;
+        bytes.append(chunk, read);
     }
-    bytes.resize(total);
     return loadConfigText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), section, encoding,
                           sectionOnly, false);
 }

@@ -1,0 +1,369 @@
+// The launcher as the service ovWebUI under Wine's real Service Control
+// Manager: install, start, stop, remove, the graceful stop and its edges.
+#include <gtest/gtest.h>
+
+#include "launcher/launcher.h"
+#include "service/service.h"
+#include "tests/harness.h"
+
+#include <tlhelp32.h>
+
+namespace {
+
+constexpr wchar_t kServiceKey[] = L"System\\CurrentControlSet\\Services\\ovWebUI";
+
+std::string SystemText(DWORD code)
+{
+    wchar_t text[kErrorTextChars];
+    return Narrow(GetSystemErrorText(code, text, kErrorTextChars));
+}
+
+UniqueServiceHandle OpenOurService(DWORD access)
+{
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return UniqueServiceHandle();
+    return UniqueServiceHandle(OpenServiceW(manager.get(), kServiceName, access));
+}
+
+bool QueryStatus(SERVICE_STATUS& status)
+{
+    UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
+    return service && QueryServiceStatus(service.get(), &status);
+}
+
+DWORD CurrentState()
+{
+    SERVICE_STATUS status{};
+    return QueryStatus(status) ? status.dwCurrentState : 0;
+}
+
+bool WaitForState(DWORD state, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (CurrentState() != state) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// Sends one control; Wine kills a service that gets a second stop while stopping.
+bool SendControl(DWORD control, SERVICE_STATUS* status = nullptr)
+{
+    UniqueServiceHandle service =
+        OpenOurService(SERVICE_STOP | SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS ignored{};
+    return service && ControlService(service.get(), control, status != nullptr ? status : &ignored);
+}
+
+// Leaves no service behind: one stop if it runs, then delete and wait until gone.
+void RemoveServiceIfPresent()
+{
+    const DWORD state = CurrentState();
+    if (state == SERVICE_RUNNING)
+        SendControl(SERVICE_CONTROL_STOP);
+    if (state != 0 && state != SERVICE_STOPPED)
+        WaitForState(SERVICE_STOPPED, 60000);
+    {
+        UniqueServiceHandle service = OpenOurService(DELETE);
+        if (service)
+            DeleteService(service.get());
+    }
+    for (int i = 0; i < 200; ++i) {
+        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+        if (!service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
+            return;
+        Sleep(50);
+    }
+}
+
+// Processes whose executable lies below `folder`.
+int CountProcessesBelow(const std::wstring& folder)
+{
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return -1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process)
+            continue;
+        wchar_t path[MAX_PATH * 2];
+        DWORD size = MAX_PATH * 2;
+        if (QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+            ov_wcsicmp(std::wstring(path, size).substr(0, folder.size()).c_str(), folder.c_str()) == 0)
+            ++count;
+    }
+    return count;
+}
+
+bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (CountProcessesBelow(folder) != 0) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveServiceIfPresent();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        ASSERT_TRUE(WaitForPortState(17003, false, 30000)) << "port 17003 is busy: another server holds it";
+    }
+    void TearDown() override
+    {
+        RemoveServiceIfPresent();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+    }
+
+    std::string Command(const Install& install, const wchar_t* word)
+    {
+        const RunResult result = RunCommand(Quote(install.exe()) + L" " + word, 60000);
+        EXPECT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
+        return result.output;
+    }
+
+    std::string ServerLine(const Install& install)
+    {
+        const std::wstring dir = install.root();
+        return Narrow(L"\"" + install.java() + L"\" -Djetty.home=\"" + dir + L"\\jetty-home\" -Djetty.base=\"" + dir +
+                      L"\\jetty-base\" -Djetty.logfile=\"" + dir + L"\\logs\\jetty.log\" -Dovmc.logfile=\"" + dir +
+                      L"\\logs\\ovmc.log\" -jar \"" + dir +
+                      L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 "
+                      L"stop.key=qmvr$gates$hub");
+    }
+};
+
+std::wstring ReadRegistryText(HKEY key, const wchar_t* name)
+{
+    wchar_t buffer[1024];
+    return ReadRegistryString(key, name, buffer) ? buffer : L"(absent)";
+}
+
+}  // namespace
+
+TEST_F(ServiceTest, InstallRegistersAndASecondInstallUpdates)
+{
+    Install install;
+    EXPECT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+
+    {
+        UniqueRegistryKey key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+        EXPECT_EQ(ReadRegistryText(key.get(), L"ImagePath"), L"\"" + install.exe() + L"\" service");
+        EXPECT_EQ(ReadRegistryText(key.get(), L"DisplayName"), L"Orvane Web UI (Jetty)");
+        EXPECT_EQ(ReadRegistryText(key.get(), L"Description"),
+                  L"This service provides web UI and API functionality for Orvane management server");
+        DWORD start = 0, type = 0, errorControl = 0, bytes = sizeof(DWORD);
+        RegQueryValueExW(key.get(), L"Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&start), &bytes);
+        bytes = sizeof(DWORD);
+        RegQueryValueExW(key.get(), L"Type", nullptr, nullptr, reinterpret_cast<BYTE*>(&type), &bytes);
+        bytes = sizeof(DWORD);
+        RegQueryValueExW(key.get(), L"ErrorControl", nullptr, nullptr, reinterpret_cast<BYTE*>(&errorControl), &bytes);
+        EXPECT_EQ(start, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    }
+    {
+        UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+        ASSERT_TRUE(service);
+        alignas(8) BYTE buffer[8192];
+        DWORD needed = 0;
+        // "successfully" above says the failure actions were accepted. Wine 8
+        // keeps them in memory only and cannot hand them back; where the
+        // query works, the values must be ours.
+        if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof(buffer), &needed)) {
+            const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer);
+            EXPECT_EQ(actions->dwResetPeriod, 3600u);
+            ASSERT_EQ(actions->cActions, 1u);
+            EXPECT_EQ(actions->lpsaActions[0].Type, SC_ACTION_RESTART);
+            EXPECT_EQ(actions->lpsaActions[0].Delay, 30000u);
+        } else {
+            const DWORD error = GetLastError();
+            EXPECT_TRUE(error == ERROR_INVALID_LEVEL || error == ERROR_CALL_NOT_IMPLEMENTED ||
+                        error == ERROR_INVALID_PARAMETER)
+                << "failure actions unreadable: " << SystemText(error);
+        }
+
+        // Set to manual start, then install again (from another folder):
+        // automatic again, and the first binary path stays.
+        ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    }
+    Install other(L"other");
+    EXPECT_EQ(Command(other, L"install"),
+              "WARNING: Service named 'ovWebUI' already exist\nOrvane Web UI service updated successfully\n");
+    UniqueRegistryKey key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+    DWORD start = 0, bytes = sizeof(DWORD);
+    RegQueryValueExW(key.get(), L"Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&start), &bytes);
+    EXPECT_EQ(start, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(ReadRegistryText(key.get(), L"ImagePath"), L"\"" + install.exe() + L"\" service");
+}
+
+TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
+{
+    Install install;
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+
+    EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << "the stand-in server never listened";
+    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, ServerLine(install));
+    EXPECT_EQ(ReadInvocation(install.java(), "server").home, Narrow(install.root()));
+
+    EXPECT_EQ(Command(install, L"start"), "ERROR: Cannot start service named 'ovWebUI' (" +
+                                              SystemText(ERROR_SERVICE_ALREADY_RUNNING) + ")\n");
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(SendControl(SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_RUNNING));
+    ASSERT_TRUE(QueryStatus(status));
+    EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+
+    const ULONGLONG stopAt = GetTickCount64();
+    EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 15000));
+    const ULONGLONG stopMs = GetTickCount64() - stopAt;
+    EXPECT_LT(stopMs, 10000u);
+    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << "a process of the install is left";
+    ASSERT_TRUE(QueryStatus(status));
+    EXPECT_EQ(status.dwWin32ExitCode, 0u);
+
+    const Invocation stop = ReadInvocation(install.java(), "stop");
+    EXPECT_EQ(stop.commandLine, Narrow(L"\"" + install.java() + L"\" -jar \"" + install.root() +
+                                       L"\\jetty-home\\start.jar\" --stop stop.port=17003 "
+                                       L"stop.key=qmvr$gates$hub stop.wait=20"));
+    const std::vector<std::string> log = ReadLogMessages(install.log());
+    std::string jettyOutput;
+    for (const std::string& m : log)
+        if (m.rfind("DEBUG5 jetty: ", 0) == 0)
+            jettyOutput += m.substr(14) + "\n";
+    EXPECT_NE(jettyOutput.find("fake-java: sending stop to 127.0.0.1:17003"), std::string::npos) << jettyOutput;
+    EXPECT_NE(jettyOutput.find("fake-java: server answered Stopped"), std::string::npos) << jettyOutput;
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated");
+
+    EXPECT_EQ(Command(install, L"stop"),
+              "ERROR: Cannot stop service named 'ovWebUI' (" + SystemText(ERROR_SERVICE_NOT_ACTIVE) + ")\n");
+    EXPECT_EQ(Command(install, L"remove"), "Orvane Web UI service deleted successfully\n");
+    const std::string afterRemove = Command(install, L"start");
+    EXPECT_EQ(afterRemove, "ERROR: Cannot open service named 'ovWebUI' (" +
+                               SystemText(ERROR_SERVICE_DOES_NOT_EXIST) + ")\n");
+}
+
+TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
+{
+    {
+        Install noJava(L"nojava", false);
+        ASSERT_EQ(Command(noJava, L"install"), "Orvane Web UI service created successfully\n");
+        EXPECT_EQ(Command(noJava, L"start"), "Orvane Web UI service started successfully\n");
+        ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000));
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(QueryStatus(status));
+        EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+        EXPECT_EQ(status.dwServiceSpecificExitCode, 1u);
+        EXPECT_TRUE(Contains(ReadLogMessages(noJava.log()), "ERROR java: Cannot find suitable Java runtime environment"));
+        RemoveServiceIfPresent();
+    }
+    {
+        Install folderJava(L"folderjava", false);
+        MakeFolders(folderJava.java());
+        ASSERT_EQ(Command(folderJava, L"install"), "Orvane Web UI service created successfully\n");
+        Command(folderJava, L"start");
+        ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000));
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(QueryStatus(status));
+        EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+        EXPECT_EQ(status.dwServiceSpecificExitCode, 2u);
+        RemoveServiceIfPresent();
+    }
+    {
+        // A server that ran and ended on its own is a clean stop.
+        Install quick(L"quick");
+        SetServerMode(quick.java(), "exit 3");
+        ASSERT_EQ(Command(quick, L"install"), "Orvane Web UI service created successfully\n");
+        Command(quick, L"start");
+        ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000));
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(QueryStatus(status));
+        EXPECT_EQ(status.dwWin32ExitCode, 0u);
+        EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
+    }
+}
+
+TEST_F(ServiceTest, StopDuringStartUpLeavesNoServerRunning)
+{
+    Install install;
+    // The configuration is read from a pipe that this test holds, so the
+    // run stays in its start-up until the test lets it go on.
+    const std::wstring pipeName = L"\\\\.\\pipe\\ovwebui-test-config-" + std::to_wstring(GetCurrentProcessId());
+    UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                           4096, 4096, 0, nullptr));
+    ASSERT_TRUE(pipe);
+    ScopedRegistryKey key(kRegistryKey);
+    key.setString(L"LauncherConfigFile", pipeName);
+
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
+    const BOOL connected = ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+    ASSERT_TRUE(connected);
+
+    // Reported running before the configuration has been read.
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(SendControl(SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_RUNNING));
+
+    EXPECT_TRUE(SendControl(SERVICE_CONTROL_STOP));
+    EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 10000));
+    // Now let the run go on: it must not start the server any more.
+    const std::string conf = "[Launcher]\r\n";
+    DWORD written = 0;
+    WriteFile(pipe.get(), conf.data(), static_cast<DWORD>(conf.size()), &written, nullptr);
+    pipe.reset();
+
+    EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 20000));
+    EXPECT_FALSE(ReadInvocation(install.java(), "server").present);
+    EXPECT_FALSE(ReadInvocation(install.java(), "stop").present);
+    const std::vector<std::string> log = ReadLogMessages(install.log());
+    EXPECT_TRUE(Contains(log, "INFO startup: Stop requested before the server started; not starting it"));
+    EXPECT_FALSE(WaitForPortState(17003, true, 1000));
+}
+
+TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
+{
+    Install install;
+    SetStopMode(install.java(), "hang");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    Command(install, L"start");
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+
+    // Wine gives a control handler 10 s, so ControlService may answer with
+    // an error while the stop goes on: check the states and the timing.
+    const ULONGLONG stopAt = GetTickCount64();
+    SendControl(SERVICE_CONTROL_STOP);
+    EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 60000));
+    const ULONGLONG stopMs = GetTickCount64() - stopAt;
+    EXPECT_GE(stopMs, 29000u);
+    EXPECT_LT(stopMs, 45000u);
+    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    // The server and the hung stop command are both gone.
+    EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
+    EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
+    EXPECT_TRUE(Contains(ReadLogMessages(install.log()), "DEBUG5 jetty: fake-java: stop command hangs\r") ||
+                Contains(ReadLogMessages(install.log()), "DEBUG5 jetty: fake-java: stop command hangs"));
+}
