@@ -18,7 +18,7 @@ deps:
 configure: deps
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
 
-check: all
+check: demo-kit
 	@scripts/check-static.sh $(BUILD)/ovwebui.exe
 	@scripts/wine-prefix.sh
 	@# Ports 17003 and 8080 are machine-wide: one user of them at a time.
