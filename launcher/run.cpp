@@ -1,3 +1,5 @@
+#include <cwchar>
+
 #include "launcher/launcher.h"
 #include "support/support.h"
 
@@ -5,6 +7,17 @@ namespace {
 
 constexpr wchar_t kStartupTag[] = L"startup";
 constexpr wchar_t kShutdownTag[] = L"shutdown";
+// CreateProcessW's limit, terminator included. Wine silently cuts a longer
+// line, which would start Java without its stop channel; refuse it as
+// Windows does.
+constexpr size_t kMaxCommandLineChars = 32767;
+
+void LogCreateFailure(DWORD error)
+{
+    wchar_t text[kErrorTextChars];
+    ovlog_write_tag(kLogError, kStartupTag, L"Cannot create process (Error 0x%08x: %s)", error,
+                    GetSystemErrorText(error, text, kErrorTextChars));
+}
 
 // The server process and the stop request, shared between the run and the
 // stop path (another thread in service mode). The handle is published and
@@ -90,12 +103,13 @@ bool ExecuteServerProcess(wchar_t* commandLine)
             ovlog_write_tag(kLogInformation, kStartupTag, L"Stop requested before the server started; not starting it");
             return true;
         }
+        if (wcslen(commandLine) >= kMaxCommandLineChars) {
+            LogCreateFailure(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
         if (!CreateProcessW(g_javaExecutable, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &info)) {
-            const DWORD error = GetLastError();
-            wchar_t text[kErrorTextChars];
-            ovlog_write_tag(kLogError, kStartupTag, L"Cannot create process (Error 0x%08x: %s)", error,
-                            GetSystemErrorText(error, text, kErrorTextChars));
+            LogCreateFailure(GetLastError());
             return false;
         }
         CloseHandle(info.hThread);

@@ -9,7 +9,8 @@
 // Wine does not see the test's environment:
 //  server-mode.txt: "serve" (default), "exit <code>", "hang" (never ends,
 //                   no stop port), "ignore-stop" (listens, never honours a
-//                   request), "slow-stop <ms>" (answers, then takes <ms> to end)
+//                   request), "slow-stop <ms>" (answers, then takes <ms> to end),
+//                   "exit-on-connect" (ends, unanswered, when a request comes)
 //  stop-mode.txt:   "normal" (default), "hang", "flood <bytes>" (that much
 //                   output first), "no-newline" (output without line breaks)
 // Each start writes <mode>-invocation.txt beside the exe: the command line,
@@ -130,6 +131,10 @@ int Serve(int port, const std::string& key, const std::string& mode)
         if (client == INVALID_SOCKET)
             return 97;
         std::string first, second;
+        if (mode == "exit-on-connect" && ReadLine(client, first)) {
+            Say("fake-java: ending without an answer\n");
+            return 0;
+        }
         const bool ok = ReadLine(client, first) && ReadLine(client, second);
         if (ok && first == key && second == "stop") {
             if (mode != "ignore-stop") {
