@@ -59,6 +59,14 @@ RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const wch
             result.output = "(could not start: error " + std::to_string(executor.lastError()) + ")";
             return result;
         }
+        // A run that times out must not leave its children (a server) behind.
+        UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        UniqueKernelHandle child(OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, executor.processId()));
+        if (child)
+            AssignProcessToJobObject(job.get(), child.get());
         result.finished = executor.waitForCompletion(timeoutMs);
         result.exitCode = executor.exitCode();
         executor.finish();

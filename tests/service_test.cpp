@@ -2,6 +2,8 @@
 // Manager: install, start, stop, remove, the graceful stop and its edges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "launcher/launcher.h"
 #include "service/service.h"
 #include "tests/harness.h"
@@ -366,4 +368,56 @@ TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
     EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
     EXPECT_TRUE(Contains(ReadLogMessages(install.log()), "DEBUG5 jetty: fake-java: stop command hangs\r") ||
                 Contains(ReadLogMessages(install.log()), "DEBUG5 jetty: fake-java: stop command hangs"));
+}
+
+TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
+{
+    const struct {
+        const char* what;
+        const char* serverMode;
+        const char* stopMode;
+        const char* expectedOutput;
+    } cases[] = {
+        // 4 MiB of output as fast as it can be written.
+        {"flood", "serve", "flood 4194304", "fake-java: server answered Stopped"},
+        // Output with no line break at all.
+        {"no line breaks", "serve", "no-newline", "chunk-without-newline;chunk-without-newline;"},
+        // The server ends by itself while it is being stopped, without an answer.
+        {"server ends during the stop", "exit-on-connect", "normal", "fake-java: no answer"},
+    };
+    for (const auto& c : cases) {
+        Install install;
+        SetServerMode(install.java(), c.serverMode);
+        SetStopMode(install.java(), c.stopMode);
+        ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n") << c.what;
+        Command(install, L"start");
+        ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000)) << c.what;
+        ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << c.what;
+        const ULONGLONG stopAt = GetTickCount64();
+        EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n") << c.what;
+        EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 30000)) << c.what;
+        EXPECT_LT(GetTickCount64() - stopAt, 15000u) << c.what;
+        EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << c.what;
+        EXPECT_TRUE(WaitForPortState(17003, false, 5000)) << c.what;
+
+        std::string jetty;
+        size_t jettyMessages = 0;
+        const std::vector<std::string> log = ReadLogMessages(install.log());
+        for (const std::string& m : log)
+            if (m.rfind("DEBUG5 jetty: ", 0) == 0) {
+                jetty += m.substr(14);
+                ++jettyMessages;
+            }
+        EXPECT_NE(jetty.find(c.expectedOutput), std::string::npos) << c.what;
+        if (std::string(c.what) == "flood") {
+            // Every byte arrived (100-byte lines; the log turns inner breaks into continuations).
+            size_t xs = 0;
+            for (const std::string& m : log)
+                xs += static_cast<size_t>(std::count(m.begin(), m.end(), 'x'));
+            EXPECT_GE(xs, 4194304u / 100u * 99u) << jettyMessages << " chunks";
+        }
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated") << c.what;
+        RemoveServiceIfPresent();
+    }
 }
