@@ -9,7 +9,6 @@
 #include "service/service.h"
 #include "tests/harness.h"
 
-#include <tlhelp32.h>
 
 namespace {
 
@@ -59,35 +58,6 @@ long WaitForPage(DWORD timeoutMs)
     return -1;
 }
 
-int CountJavaBelow(const std::wstring& folder)
-{
-    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    int count = 0;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        wchar_t path[MAX_PATH * 2];
-        DWORD size = MAX_PATH * 2;
-        if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-            ov_wcsicmp(std::wstring(path, size).substr(0, folder.size()).c_str(), folder.c_str()) == 0 &&
-            ov_wcsicmp(entry.szExeFile, L"java.exe") == 0)
-            ++count;
-    }
-    return count;
-}
-
-bool WaitForNoJava(DWORD timeoutMs)
-{
-    const ULONGLONG start = GetTickCount64();
-    while (CountJavaBelow(DemoDir()) != 0) {
-        if (GetTickCount64() - start >= timeoutMs)
-            return false;
-        Sleep(100);
-    }
-    return true;
-}
-
 class RealJetty : public ::testing::Test {
 protected:
     void SetUp() override
@@ -111,19 +81,11 @@ protected:
     }
 };
 
-class Quiet : public ProcessExecutor {
-public:
-    explicit Quiet(const std::wstring& commandLine) : ProcessExecutor(commandLine.c_str(), false, false) {}
-    ~Quiet() override { finish(); }
-    void outputReceived(const char* chunk) override { output += chunk; }
-    std::string output;
-};
-
 }  // namespace
 
 TEST_F(RealJetty, ForegroundServesAndEndsWithJettysOwnStop)
 {
-    Quiet launcher(Quote(DemoDir() + L"\\ovwebui.exe"));
+    OutputCollector launcher(Quote(DemoDir() + L"\\ovwebui.exe"));
     const ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(launcher.execute());
     const long pageMs = WaitForPage(kFirstPageWaitMs);
@@ -144,7 +106,7 @@ TEST_F(RealJetty, ForegroundServesAndEndsWithJettysOwnStop)
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "DEBUG5 shutdown: Server process terminated");
     EXPECT_TRUE(WaitForPortState(8080, false, 10000));
-    EXPECT_TRUE(WaitForNoJava(15000));
+    EXPECT_TRUE(WaitForNoProcessBelow(DemoDir(), 15000, L"java.exe"));
 }
 
 TEST_F(RealJetty, ServiceServesAndStopsGracefully)
@@ -171,7 +133,7 @@ TEST_F(RealJetty, ServiceServesAndStopsGracefully)
     printf("[ measured ] service: stop request to stopped in %llu ms\n", GetTickCount64() - stopAt);
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
     EXPECT_TRUE(WaitForPortState(8080, false, 10000));
-    EXPECT_TRUE(WaitForNoJava(15000)) << "a Java process is left";
+    EXPECT_TRUE(WaitForNoProcessBelow(DemoDir(), 15000, L"java.exe")) << "a Java process is left";
 
     // Jetty confirmed the stop through the stop command, whose output is in the log.
     bool confirmed = false;

@@ -2,6 +2,8 @@
 
 #include "tests/harness.h"
 
+#include <tlhelp32.h>
+
 #include <atomic>
 
 std::wstring Widen(const std::string& utf8)
@@ -32,16 +34,6 @@ std::wstring TestBinDir()
 std::wstring LauncherExe() { return TestBinDir() + L"\\ovwebui.exe"; }
 std::wstring FakeJavaExe() { return TestBinDir() + L"\\fake-java.exe"; }
 
-namespace {
-class CapturingExecutor : public ProcessExecutor {
-public:
-    explicit CapturingExecutor(const std::wstring& commandLine) : ProcessExecutor(commandLine.c_str(), false, false) {}
-    ~CapturingExecutor() override { finish(); }
-    void outputReceived(const char* chunk) override { output += chunk; }
-    std::string output;
-};
-}  // namespace
-
 RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const wchar_t* workingDir)
 {
     RunResult result;
@@ -51,7 +43,7 @@ RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const wch
         SetCurrentDirectoryW(workingDir);
     }
     {
-        CapturingExecutor executor(commandLine);
+        OutputCollector executor(commandLine);
         const bool started = executor.execute();
         if (workingDir != nullptr)
             SetCurrentDirectoryW(previous);
@@ -300,6 +292,38 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!FileExists(path)) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName)
+{
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return -1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (exeName != nullptr && ov_wcsicmp(entry.szExeFile, exeName) != 0)
+            continue;
+        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t path[MAX_PATH * 2];
+        DWORD size = MAX_PATH * 2;
+        if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+            ov_wcsicmp(std::wstring(path, size).substr(0, folder.size()).c_str(), folder.c_str()) == 0)
+            ++count;
+    }
+    return count;
+}
+
+bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (CountProcessesBelow(folder, exeName) != 0) {
         if (GetTickCount64() >= deadline)
             return false;
         Sleep(50);

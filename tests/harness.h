@@ -16,6 +16,15 @@ std::wstring TestBinDir();       // folder of the test executable (the build fol
 std::wstring LauncherExe();      // the built ovwebui.exe
 std::wstring FakeJavaExe();      // the stand-in java.exe
 
+// Collects a child's output; for runs that go on while the test works.
+class OutputCollector : public ProcessExecutor {
+public:
+    explicit OutputCollector(const std::wstring& commandLine) : ProcessExecutor(commandLine.c_str(), false, false) {}
+    ~OutputCollector() override { finish(); }
+    void outputReceived(const char* chunk) override { output += chunk; }
+    std::string output;
+};
+
 struct RunResult {
     bool finished = false;
     DWORD exitCode = 0;
@@ -106,5 +115,8 @@ private:
 std::wstring Quote(const std::wstring& s);
 // Is something listening on 127.0.0.1:port? Waits up to timeoutMs for `want`.
 bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs);
+// Processes whose executable lies below `folder` (and, if given, is named `exeName`).
+int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName = nullptr);
+bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName = nullptr);
 // Waits until a file exists.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);

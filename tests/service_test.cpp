@@ -8,7 +8,6 @@
 #include "service/service.h"
 #include "tests/harness.h"
 
-#include <tlhelp32.h>
 
 namespace {
 
@@ -80,39 +79,6 @@ void RemoveServiceIfPresent()
             return;
         Sleep(50);
     }
-}
-
-// Processes whose executable lies below `folder`.
-int CountProcessesBelow(const std::wstring& folder)
-{
-    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        return -1;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    int count = 0;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!process)
-            continue;
-        wchar_t path[MAX_PATH * 2];
-        DWORD size = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-            ov_wcsicmp(std::wstring(path, size).substr(0, folder.size()).c_str(), folder.c_str()) == 0)
-            ++count;
-    }
-    return count;
-}
-
-bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (CountProcessesBelow(folder) != 0) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(50);
-    }
-    return true;
 }
 
 class ServiceTest : public ::testing::Test {
