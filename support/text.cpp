@@ -270,7 +270,8 @@ void FormatWideV(std::wstring& out, const wchar_t* f, va_list args)
             width = va_arg(ap, int);
             if (width < 0) {
                 left = true;
-                width = width == -width ? 0 : -width;
+                // Not -width for INT_MIN, which has no positive counterpart.
+                width = width < -kMaxFieldWidth ? kMaxFieldWidth : -width;
             }
             width = width < kMaxFieldWidth ? width : kMaxFieldWidth;
             ++f;

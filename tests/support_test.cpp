@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "launcher/command_line.h"
@@ -233,4 +234,12 @@ TEST(InstallPaths, TrailingBackslashAndLastComponent)
     wcscpy(path, L"noslash");
     RemoveLastComponent(path);
     EXPECT_STREQ(path, L"noslash");
+}
+
+TEST(Formatting, NegativeStarWidthOfAnySizeLeftAligns)
+{
+    EXPECT_EQ(FormatWide(L"%*d|", -3, 7), L"7  |");
+    // -INT_MIN does not exist: the smallest int is clamped like any other
+    // width too large, not negated.
+    EXPECT_EQ(FormatWide(L"%*d|", std::numeric_limits<int>::min(), 7), L"7" + std::wstring(4095, L' ') + L"|");
 }
