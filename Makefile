@@ -20,11 +20,11 @@ configure: deps
 
 check: demo-kit
 	@scripts/check-static.sh $(BUILD)/ovwebui.exe
+	@# A short fuzzing round keeps the targets building and their seeds passing.
+	scripts/fuzz.sh 3
 	@scripts/wine-prefix.sh
 	@# Ports 17003 and 8080 are machine-wide: one user of them at a time.
 	cd $(BUILD) && flock /tmp/ovwebui-ports.lock ctest --output-on-failure --timeout 1200
-	@# A short fuzzing round keeps the targets building and their seeds passing.
-	scripts/fuzz.sh 3
 
 demo-kit: all
 	scripts/demo-kit.sh $(BUILD)/demo $(BUILD)/demo-cache $(BUILD)/ovwebui.exe
