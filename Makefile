@@ -22,15 +22,20 @@ check: demo-kit
 	@scripts/check-static.sh $(BUILD)/ovwebui.exe
 	@# A short fuzzing round keeps the targets building and their seeds passing.
 	scripts/fuzz.sh 3
+	@# One quick round of the benchmark, so it keeps working; it judges nothing.
+	scripts/bench.sh --quick $(BUILD)
 	@scripts/wine-prefix.sh
 	@# Ports 17003 and 8080 are machine-wide: one user of them at a time.
-	cd $(BUILD) && flock /tmp/ovwebui-ports.lock ctest --output-on-failure --timeout 1200
+	cd $(BUILD) && flock -o /tmp/ovwebui-ports.lock ctest --output-on-failure --timeout 1200
 
 demo-kit: all
 	scripts/demo-kit.sh $(BUILD)/demo $(BUILD)/demo-cache $(BUILD)/ovwebui.exe
 
 demo: demo-kit
 	scripts/demo-run.sh $(BUILD)/demo
+
+bench: all
+	scripts/bench.sh $(BUILD)
 
 fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -14,6 +14,17 @@ HANDLE g_logFile = INVALID_HANDLE_VALUE;
 uint32_t g_logFlags = 0;
 std::atomic<int> g_debugLevel{0};
 
+// Each thread composes into buffers of its own that keep their capacity:
+// under Wine every heap allocation takes the heap's lock, and threads
+// logging at once spent most of their time waiting for it. A buffer grown
+// beyond kKeptBufferChars by one large message is released afterwards.
+struct ComposeBuffers {
+    std::wstring text;
+    std::string line;
+};
+thread_local ComposeBuffers t_buffers;
+constexpr size_t kKeptBufferChars = 16 * 1024;
+
 void WriteAll(HANDLE target, const std::string& line)
 {
     if (target == nullptr || target == INVALID_HANDLE_VALUE)
@@ -27,7 +38,10 @@ void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_
     const DWORD saved = GetLastError();
     {
         // Compose outside the lock; only the write is serialised.
-        std::wstring text;
+        std::wstring& text = t_buffers.text;
+        std::string& line = t_buffers.line;
+        text.clear();
+        line.clear();
         if (format != nullptr)
             FormatWideV(text, format, args);
         SYSTEMTIME now;
@@ -35,7 +49,6 @@ void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_
         const LogStamp stamp{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                              now.wMilliseconds};
         char levelBuffer[16];
-        std::string line;
         line.reserve(64 + text.size());
         ComposeLogLine(line, stamp, GetCurrentThreadId(), LogLevelName(severity, debugLevel, levelBuffer, 16),
                        tag, text);
@@ -56,6 +69,10 @@ void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_
             break;
         }
     }
+    if (t_buffers.text.capacity() > kKeptBufferChars)
+        std::wstring().swap(t_buffers.text);
+    if (t_buffers.line.capacity() > kKeptBufferChars)
+        std::string().swap(t_buffers.line);
     SetLastError(saved);
 }
 
