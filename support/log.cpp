@@ -6,12 +6,22 @@ namespace {
 
 enum class LogState { NotOpened, File, Stderr, Closed };
 
-// Guards the state and the file: one message is one WriteFile under the
-// lock, so lines from different threads never interleave.
+// One lock guards the state, the file and the queue of composed lines.
+// Writes are combined: a caller queues its line, and whichever caller finds
+// no write under way becomes the writer: it writes everything queued in one
+// WriteFile, outside the lock, and goes on until the queue is empty. So
+// lines never interleave, and a burst from many threads costs a few system
+// calls instead of a lock hand-off and a call for every line.
 SRWLOCK g_logLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_logWritten = CONDITION_VARIABLE_INIT;
 LogState g_logState = LogState::NotOpened;
 HANDLE g_logFile = INVALID_HANDLE_VALUE;
 uint32_t g_logFlags = 0;
+std::string g_pending;        // queued lines, in order
+std::string g_writing;        // the batch being written; only the writer touches it
+bool g_writeUnderWay = false;
+uint64_t g_queuedCount = 0;   // lines queued so far
+uint64_t g_writtenCount = 0;  // lines written so far (a prefix of the queued ones)
 std::atomic<int> g_debugLevel{0};
 
 // Each thread composes into buffers of its own that keep their capacity:
@@ -25,19 +35,79 @@ struct ComposeBuffers {
 thread_local ComposeBuffers t_buffers;
 constexpr size_t kKeptBufferChars = 16 * 1024;
 
-void WriteAll(HANDLE target, const std::string& line)
+void WriteAll(HANDLE target, const std::string& bytes)
 {
     if (target == nullptr || target == INVALID_HANDLE_VALUE)
         return;
-    DWORD written = 0;
-    WriteFile(target, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(bytes.size() - done < 0x40000000 ? bytes.size() - done : 0x40000000);
+        if (!WriteFile(target, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            return;
+        done += written;
+    }
+}
+
+// With the lock held: returns once the first `count` queued lines have been
+// written, writing them itself when no other caller is (and then also the
+// lines queued meanwhile by callers that did not wait).
+void WaitUntilWrittenLocked(uint64_t count)
+{
+    while (g_writtenCount < count) {
+        if (g_writeUnderWay) {
+            SleepConditionVariableSRW(&g_logWritten, &g_logLock, INFINITE, 0);
+            continue;
+        }
+        g_writeUnderWay = true;
+        g_writing.swap(g_pending);
+        const uint64_t batchEnd = g_queuedCount;
+        const HANDLE file = g_logState == LogState::File ? g_logFile : INVALID_HANDLE_VALUE;
+        const bool toStderr = g_logState != LogState::File || (g_logFlags & kLogEchoToStderr);
+        ReleaseSRWLockExclusive(&g_logLock);
+
+        WriteAll(file, g_writing);
+        if (toStderr)
+            WriteAll(GetStdHandle(STD_ERROR_HANDLE), g_writing);
+        if (g_writing.capacity() > 64 * kKeptBufferChars)
+            std::string().swap(g_writing);
+        else
+            g_writing.clear();
+
+        AcquireSRWLockExclusive(&g_logLock);
+        g_writeUnderWay = false;
+        g_writtenCount = batchEnd;
+        WakeAllConditionVariable(&g_logWritten);
+        // Lines queued meanwhile by callers that did not wait: this writer takes them.
+        if (!g_pending.empty() && count < g_queuedCount)
+            count = g_queuedCount;
+    }
+}
+
+// With the lock held: every queued line written, so the state can change.
+void DrainLocked()
+{
+    WaitUntilWrittenLocked(g_queuedCount);
+}
+
+void Emit(const std::string& line, bool waitForWrite)
+{
+    ScopedLock lock(g_logLock);
+    if (g_logState == LogState::Closed)
+        return;  // late messages (a child's output after the run ended) are dropped
+    g_pending += line;
+    ++g_queuedCount;
+    // A write under way takes this line too before it ends: unless the
+    // caller must know it is on disk, there is no need to wait for that.
+    if (g_writeUnderWay && !waitForWrite)
+        return;
+    WaitUntilWrittenLocked(g_queuedCount);
 }
 
 void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_t* format, va_list args)
 {
     const DWORD saved = GetLastError();
     {
-        // Compose outside the lock; only the write is serialised.
         std::wstring& text = t_buffers.text;
         std::string& line = t_buffers.line;
         text.clear();
@@ -52,22 +122,7 @@ void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_
         line.reserve(64 + text.size());
         ComposeLogLine(line, stamp, GetCurrentThreadId(), LogLevelName(severity, debugLevel, levelBuffer, 16),
                        tag, text);
-
-        ScopedLock lock(g_logLock);
-        switch (g_logState) {
-        case LogState::File:
-            WriteAll(g_logFile, line);
-            if (g_logFlags & kLogEchoToStderr)
-                WriteAll(GetStdHandle(STD_ERROR_HANDLE), line);
-            break;
-        case LogState::NotOpened:
-        case LogState::Stderr:
-            WriteAll(GetStdHandle(STD_ERROR_HANDLE), line);
-            break;
-        case LogState::Closed:
-            // Late messages (a child's output after the run ended) are dropped.
-            break;
-        }
+        Emit(line, severity == kLogError);
     }
     if (t_buffers.text.capacity() > kKeptBufferChars)
         std::wstring().swap(t_buffers.text);
@@ -84,14 +139,16 @@ bool ovlog_open(const wchar_t* path, uint32_t flags)
     HANDLE file = INVALID_HANDLE_VALUE;
     if (path != nullptr && path[0] != L'\0') {
         CreateParentFolders(path);
-        // FILE_APPEND_DATA makes every write an atomic append, also against
-        // another process writing the same file.
+        // FILE_APPEND_DATA: every write goes to the end, also when another
+        // process appends to the same file (Windows keeps each write whole;
+        // Wine does not, so writes here never overlap each other).
         file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     HANDLE previous = INVALID_HANDLE_VALUE;
     {
         ScopedLock lock(g_logLock);
+        DrainLocked();
         previous = g_logFile;
         g_logFile = file;
         g_logFlags = flags;
@@ -132,6 +189,7 @@ void ovlog_close()
     HANDLE file = INVALID_HANDLE_VALUE;
     {
         ScopedLock lock(g_logLock);
+        DrainLocked();
         file = g_logFile;
         g_logFile = INVALID_HANDLE_VALUE;
         g_logState = LogState::Closed;

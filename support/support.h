@@ -120,8 +120,13 @@ bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t (&buffer)[N])
 void ConsolePrint(const wchar_t* format, ...);
 
 // The log. Safe from any thread at once; each message is written whole as
-// one line (see ComposeLogLine). Before ovlog_open, and when the file cannot
-// be opened, messages go to standard error; after ovlog_close they are
+// one line (see ComposeLogLine), in the order of the calls. Threads logging
+// at the same moment share one write: a call returns once its line is
+// written or, while another thread's write is under way, once that writer
+// has taken it (it writes it before it returns). Errors always wait for the
+// disk, and ovlog_open and ovlog_close first write everything queued, so an
+// orderly end loses nothing. Before ovlog_open, and when the file cannot be
+// opened, messages go to standard error; after ovlog_close they are
 // dropped. No call changes the caller's last-error code.
 enum : uint32_t {
     kLogEchoToStderr = 0x1,  // also copy every message to standard error

@@ -26,6 +26,7 @@ TEST(Log, ManyThreadsWriteWholeLinesAndLoseNone)
     ovlog_close();
 
     std::set<std::string> seen;
+    std::vector<int> lastOfThread(kThreads, -1);
     int count = 0;
     for (const std::string& message : ReadLogMessages(path)) {
         if (message.empty())
@@ -37,6 +38,10 @@ TEST(Log, ManyThreadsWriteWholeLinesAndLoseNone)
             << message;
         EXPECT_STREQ(tail, "padding padding padding padding padding padding padding padding");
         seen.insert(std::to_string(t) + ":" + std::to_string(i));
+        // Each thread's messages keep the order of its calls.
+        ASSERT_TRUE(t >= 0 && t < kThreads);
+        EXPECT_GT(i, lastOfThread[t]);
+        lastOfThread[t] = i;
     }
     EXPECT_EQ(count, kThreads * kPerThread);
     EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kPerThread));
