@@ -35,7 +35,8 @@ void InitInstallContext();
 bool FindJavaRuntime();
 int RunLauncher();
 // Creates the server process from `commandLine` (modifiable) and returns
-// once it has ended. False when it could not be created.
+// once it has ended. False when it could not be created; true, without a
+// server, when a stop came first.
 bool ExecuteServerProcess(wchar_t* commandLine);
 
 // The server process as the stop path sees it. The launcher run registers
@@ -47,7 +48,6 @@ bool ExecuteServerProcess(wchar_t* commandLine);
 // the server handle (null when no server runs). Once a stop is requested
 // no server is created any more.
 HANDLE RequestServerStop();
-bool ServerStopRequested();
 // The stop path is done (its stop command has ended or been given up on).
 // Until then the run keeps its log open after the server's end, so the stop
 // command's last output (Jetty's confirmation) still reaches the log.

@@ -83,12 +83,6 @@ void ServerStopFinished()
         SetEvent(g_stopFinished.get());
 }
 
-bool ServerStopRequested()
-{
-    ScopedLock lock(g_serverLock);
-    return g_stopRequested;
-}
-
 bool ExecuteServerProcess(wchar_t* commandLine)
 {
     STARTUPINFOW startup{};
