@@ -81,10 +81,9 @@ bool ProcessExecutor::execute()
         lastError_ = GetLastError();
         return false;
     }
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     // The child gets no console input: a stop command must never wait for a key.
-    UniqueFileHandle nullInput(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                           OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle nullInput(
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
 
     UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!done) {
@@ -111,12 +110,15 @@ bool ProcessExecutor::execute()
     {
         ScopedLock lock(g_inheritLock);
         SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        if (nullInput)
+            SetHandleInformation(nullInput.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
         created = CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
                                  &info);
         createError = GetLastError();
         // Our copy of the child's end must go at once, on success and failure
         // alike: while it is open the reader would never see the end.
         writeEnd.reset();
+        nullInput.reset();
     }
     if (!created) {
         lastError_ = createError;
