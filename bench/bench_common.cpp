@@ -153,31 +153,6 @@ bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode)
     return true;
 }
 
-bool WaitPort(int port, bool listening, DWORD timeoutMs)
-{
-    static const bool started = [] {
-        WSADATA wsa;
-        return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
-    }();
-    if (!started)
-        return false;
-    const double deadline = NowMs() + timeoutMs;
-    for (;;) {
-        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<u_short>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool open = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-        closesocket(s);
-        if (open == listening)
-            return true;
-        if (NowMs() >= deadline)
-            return false;
-        Sleep(10);
-    }
-}
-
 namespace {
 
 std::string ReadSmallFile(const std::wstring& path)

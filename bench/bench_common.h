@@ -50,8 +50,6 @@ HANDLE StartProcessToNul(const std::wstring& commandLine, DWORD flags);
 // Waits for a process and gives its exit code; false on time-out.
 bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode = nullptr);
 
-// Polls 127.0.0.1:port every few milliseconds until it is (not) listening.
-bool WaitPort(int port, bool listening, DWORD timeoutMs);
 
 // CPU time of another process in milliseconds. Wine 8 answers
 // GetProcessTimes for another process with fixed values, so the time is

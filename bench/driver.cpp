@@ -136,7 +136,7 @@ bool SuperviseOnce(const BenchInstall& install, const std::wstring& exe, const s
     HANDLE process = StartProcess(exe, commandLine, 0, &processId);
     CHECK_OR(process != nullptr, return false, "%s: cannot start (error %lu)", what, GetLastError());
     UniqueKernelHandle owner(process);
-    if (!WaitPort(kStopPort, true, kUpTimeoutMs)) {
+    if (!WaitForPortState(kStopPort, true, kUpTimeoutMs)) {
         Fail("%s: the stand-in never listened on %d", what, kStopPort);
         ++g_failures;
         TerminateProcess(process, 1);
@@ -157,7 +157,7 @@ bool SuperviseOnce(const BenchInstall& install, const std::wstring& exe, const s
     if (!ended)
         TerminateProcess(process, 1);
     CHECK_OR(ended, return false, "%s: did not end after the stop request", what);
-    CHECK_OR(WaitPort(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
+    CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
     return true;
 }
 
@@ -244,7 +244,7 @@ HANDLE StartServed(SC_HANDLE service, DWORD& processId, const char* what)
                                  FALSE, processId);
     CHECK_OR(process != nullptr, return nullptr, "%s: cannot open the service process %lu (error %lu)", what,
              processId, GetLastError());
-    CHECK_OR(WaitPort(kStopPort, true, kUpTimeoutMs), CloseHandle(process); return nullptr,
+    CHECK_OR(WaitForPortState(kStopPort, true, kUpTimeoutMs), CloseHandle(process); return nullptr,
              "%s: the stand-in never listened", what);
     return process;
 }
@@ -253,7 +253,7 @@ HANDLE StartServed(SC_HANDLE service, DWORD& processId, const char* what)
 bool WaitServiceGone(HANDLE process, const char* what)
 {
     CHECK_OR(WaitExit(process, kDownTimeoutMs), return false, "%s: the service process did not end", what);
-    CHECK_OR(WaitPort(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
+    CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
     return true;
 }
 
@@ -314,7 +314,7 @@ double StopCommandAlone(const BenchInstall& install)
     HANDLE server = StartProcess(install.java(), ServerCommandLine(install), 0);
     CHECK_OR(server != nullptr, return -1, "stop floor: cannot start the stand-in");
     UniqueKernelHandle serverOwner(server);
-    if (!WaitPort(kStopPort, true, kUpTimeoutMs)) {
+    if (!WaitForPortState(kStopPort, true, kUpTimeoutMs)) {
         Fail("stop floor: the stand-in never listened");
         ++g_failures;
         TerminateProcess(server, 1);
@@ -332,7 +332,7 @@ double StopCommandAlone(const BenchInstall& install)
     if (!serverEnded)
         TerminateProcess(server, 1);
     CHECK_OR(ended && serverEnded, return -1, "stop floor: the stop command or the stand-in did not end");
-    CHECK_OR(WaitPort(kStopPort, false, kDownTimeoutMs), return -1, "stop floor: port still busy");
+    CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1, "stop floor: port still busy");
     return elapsed;
 }
 

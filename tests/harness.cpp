@@ -284,7 +284,7 @@ bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs)
             return true;
         if (GetTickCount64() >= deadline)
             return false;
-        Sleep(100);
+        Sleep(10);
     }
 }
 
