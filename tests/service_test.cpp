@@ -278,16 +278,23 @@ TEST_F(ServiceTest, StopDuringStartUpLeavesNoServerRunning)
     // The configuration is read from a pipe that this test holds, so the
     // run stays in its start-up until the test lets it go on.
     const std::wstring pipeName = L"\\\\.\\pipe\\ovwebui-test-config-" + std::to_wstring(GetCurrentProcessId());
-    UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
-                                           4096, 4096, 0, nullptr));
+    UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
     ASSERT_TRUE(pipe);
     ScopedRegistryKey key(kRegistryKey);
     key.setString(L"LauncherConfigFile", pipeName);
 
     ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
     EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
-    const BOOL connected = ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
-    ASSERT_TRUE(connected);
+    // Overlapped, so a run that never opens the pipe fails the test instead of hanging it.
+    UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    const bool connected = ConnectNamedPipe(pipe.get(), &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED ||
+                           (GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(event.get(), 30000) == WAIT_OBJECT_0);
+    if (!connected)
+        CancelIo(pipe.get());
+    ASSERT_TRUE(connected) << "the service never opened its configuration file";
 
     // Reported running before the configuration has been read.
     SERVICE_STATUS status{};
@@ -299,7 +306,12 @@ TEST_F(ServiceTest, StopDuringStartUpLeavesNoServerRunning)
     // Now let the run go on: it must not start the server any more.
     const std::string conf = "[Launcher]\r\n";
     DWORD written = 0;
-    WriteFile(pipe.get(), conf.data(), static_cast<DWORD>(conf.size()), &written, nullptr);
+    OVERLAPPED write{};
+    write.hEvent = event.get();
+    ResetEvent(event.get());
+    if (!WriteFile(pipe.get(), conf.data(), static_cast<DWORD>(conf.size()), &written, &write) &&
+        GetLastError() == ERROR_IO_PENDING)
+        GetOverlappedResult(pipe.get(), &write, &written, TRUE);
     pipe.reset();
 
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 20000));
