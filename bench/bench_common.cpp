@@ -155,21 +155,6 @@ bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode)
 
 namespace {
 
-std::string ReadSmallFile(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string text;
-    if (!file)
-        return text;
-    // /proc files report no size: read until the end.
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
-
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -202,7 +187,7 @@ int FindUnixPid(const std::wstring& exePath)
     do {
         if (!IsNumber(data.cFileName))
             continue;
-        const std::string cmdline = ReadSmallFile(std::wstring(L"Z:\\proc\\") + data.cFileName + L"\\cmdline");
+        const std::string cmdline = ReadTextFile(std::wstring(L"Z:\\proc\\") + data.cFileName + L"\\cmdline");
         const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
         if (Lower(argv0) == wanted) {
             found = _wtoi(data.cFileName);
@@ -226,7 +211,7 @@ double LinuxRunTimeMs(int unixPid)
     do {
         if (!IsNumber(data.cFileName))
             continue;
-        const std::string stat = ReadSmallFile(tasks + L"\\" + data.cFileName + L"\\schedstat");
+        const std::string stat = ReadTextFile(tasks + L"\\" + data.cFileName + L"\\schedstat");
         if (stat.empty())
             continue;
         totalNs += strtod(stat.c_str(), nullptr);

@@ -16,8 +16,7 @@ struct ProcessExecutor::Reader {
     SRWLOCK lock = SRWLOCK_INIT;
     ProcessExecutor* owner = nullptr;
     UniqueKernelHandle pipe;
-    HANDLE done = nullptr;  // owned below, signalled when the reader has left its loop
-    UniqueKernelHandle doneOwner;
+    UniqueKernelHandle done;  // signalled when the reader has left its loop
 
     void release()
     {
@@ -63,7 +62,7 @@ DWORD WINAPI ProcessExecutor::ReaderMain(void* context)
         if (reader->owner != nullptr)
             reader->owner->endOfOutput();
     }
-    SetEvent(reader->done);
+    SetEvent(reader->done.get());
     reader->release();
     return 0;
 }
@@ -131,8 +130,7 @@ bool ProcessExecutor::execute()
     Reader* reader = new Reader;
     reader->owner = this;
     reader->pipe = std::move(readEnd);
-    reader->done = done.get();
-    reader->doneOwner = std::move(done);
+    reader->done = std::move(done);
     HANDLE thread = CreateThread(nullptr, 0, &ReaderMain, reader, 0, nullptr);
     if (thread == nullptr) {
         lastError_ = GetLastError();
@@ -177,7 +175,7 @@ bool ProcessExecutor::waitForCompletion(uint32_t timeoutMs)
     const DWORD rest = timeoutMs == INFINITE ? INFINITE
                        : spent >= timeoutMs ? 0
                                             : static_cast<DWORD>(timeoutMs - spent);
-    return WaitForSingleObject(reader_->done, rest) == WAIT_OBJECT_0;
+    return WaitForSingleObject(reader_->done.get(), rest) == WAIT_OBJECT_0;
 }
 
 void ProcessExecutor::finish()
@@ -190,10 +188,10 @@ void ProcessExecutor::finish()
         }
     }
     if (reader_ != nullptr) {
-        if (WaitForSingleObject(reader_->done, kReaderDrainMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(reader_->done.get(), kReaderDrainMs) != WAIT_OBJECT_0) {
             // Another process still holds the pipe's write end: cancel the read.
             CancelSynchronousIo(readerThread_.get());
-            WaitForSingleObject(reader_->done, kReaderDrainMs);
+            WaitForSingleObject(reader_->done.get(), kReaderDrainMs);
         }
         {
             ScopedLock lock(reader_->lock);

@@ -96,12 +96,17 @@ void AppendUtf16Bytes(std::wstring& out, const unsigned char* p, size_t size, bo
     }
 }
 
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool NameIs(const char* encoding, const char* a, const char* b)
 {
     for (const char* want : {a, b}) {
         const char* x = encoding;
         const char* y = want;
-        while (*x && *y && (*x | 0x20) == (*y | 0x20)) {
+        while (*x && *y && AsciiLower(*x) == AsciiLower(*y)) {
             ++x;
             ++y;
         }

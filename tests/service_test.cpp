@@ -7,6 +7,7 @@
 #include "launcher/launcher.h"
 #include "service/service.h"
 #include "tests/harness.h"
+#include "tests/launcher_fixture.h"
 
 
 namespace {
@@ -102,16 +103,6 @@ protected:
         EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
         return result.output;
     }
-
-    std::string ServerLine(const Install& install)
-    {
-        const std::wstring dir = install.root();
-        return Narrow(L"\"" + install.java() + L"\" -Djetty.home=\"" + dir + L"\\jetty-home\" -Djetty.base=\"" + dir +
-                      L"\\jetty-base\" -Djetty.logfile=\"" + dir + L"\\logs\\jetty.log\" -Dovmc.logfile=\"" + dir +
-                      L"\\logs\\ovmc.log\" -jar \"" + dir +
-                      L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 "
-                      L"stop.key=qmvr$gates$hub");
-    }
 };
 
 std::wstring ReadRegistryText(HKEY key, const wchar_t* name)
@@ -189,13 +180,18 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
     ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << "the stand-in server never listened";
-    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, ServerLine(install));
+    const std::wstring dir = install.root();
+    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
+              ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
     EXPECT_EQ(ReadInvocation(install.java(), "server").home, Narrow(install.root()));
 
     EXPECT_EQ(Command(install, L"start"), "ERROR: Cannot start service named 'ovWebUI' (" +
                                               SystemText(ERROR_SERVICE_ALREADY_RUNNING) + ")\n");
     SERVICE_STATUS status{};
     EXPECT_TRUE(SendControl(SERVICE_CONTROL_INTERROGATE, &status));
+    // The handler's own answer, not only what the manager remembers.
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(status.dwWaitHint, 0u);
     EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_RUNNING));
     ASSERT_TRUE(QueryStatus(status));
     EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
@@ -299,6 +295,9 @@ TEST_F(ServiceTest, StopDuringStartUpLeavesNoServerRunning)
     // Reported running before the configuration has been read.
     SERVICE_STATUS status{};
     EXPECT_TRUE(SendControl(SERVICE_CONTROL_INTERROGATE, &status));
+    // The handler's own answer, not only what the manager remembers.
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(status.dwWaitHint, 0u);
     EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_RUNNING));
 
     EXPECT_TRUE(SendControl(SERVICE_CONTROL_STOP));

@@ -243,3 +243,13 @@ TEST(Formatting, NegativeStarWidthOfAnySizeLeftAligns)
     // width too large, not negated.
     EXPECT_EQ(FormatWide(L"%*d|", std::numeric_limits<int>::min(), 7), L"7" + std::wstring(4095, L' ') + L"|");
 }
+
+TEST(ConfigReader, EncodingNamesMatchIgnoringLetterCaseOnly)
+{
+    const unsigned char bytes[] = {'a', 0, 'b', 0};
+    // Forced UTF-8 keeps the zero bytes; a name that is not an encoding
+    // leaves the choice to detection, which sees UTF-16LE.
+    EXPECT_EQ(DecodeText(bytes, sizeof(bytes), "utf-8"), std::wstring(L"a\0b\0", 4));
+    EXPECT_EQ(DecodeText(bytes, sizeof(bytes), "UTF\r8"), L"ab");
+    EXPECT_EQ(DecodeText(bytes, sizeof(bytes), "utf-16LE"), L"ab");
+}
