@@ -38,8 +38,11 @@ void InitInstallContext()
 int LauncherMain(int argc, wchar_t** argv)
 {
     InitInstallContext();
-    if (argc < 2)
+    if (argc < 2) {
+        // Only in the foreground: a service must not take logoff events for its own.
+        SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
         return RunLauncher();
+    }
 
     const wchar_t* word = argv[1];
     if (ov_wcsicmp(word, L"service") == 0)

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "launcher/command_line.h"
+#include "support/support.h"
 
 constexpr size_t kPathChars = MAX_PATH;
 
@@ -39,18 +40,48 @@ int RunLauncher();
 // server, when a stop came first.
 bool ExecuteServerProcess(wchar_t* commandLine);
 
-// The server process as the stop path sees it. The launcher run registers
-// the process here and withdraws it before closing its handle; the stop
-// path takes its own duplicate, so a termination can only ever reach the
-// process this run started.
-//
-// RequestServerStop marks the run as stopping and returns a duplicate of
-// the server handle (null when no server runs). Once a stop is requested
-// no server is created any more.
-HANDLE RequestServerStop();
-// The stop path is done (its stop command has ended or been given up on).
-// Until then the run keeps its log open after the server's end, so the stop
-// command's last output (Jetty's confirmation) still reaches the log.
-void ServerStopFinished();
-// How long the run waits for that after the server has ended.
-constexpr DWORD kStopFinishWaitMs = 40000;
+// The stop of the server, shared by the service host (stop, shutdown and
+// pre-shutdown controls) and the foreground (Ctrl+C, Ctrl+Break, closing
+// the console). A request only signals the run: the run's own thread does
+// the graceful stop, so the caller returns at once. A request is final for
+// the process: once made, no server is created any more.
+void RequestServerStop();
+// True when the last server process ended with no stop requested: a crash,
+// an exit of its own, a kill from outside.
+bool ServerEndedOnItsOwn();
+// Called during the graceful stop, at least every kStopProgressIntervalMs,
+// so the service host can show the service manager that the stop goes on.
+using StopProgressReporter = void (*)();
+void SetStopProgressReporter(StopProgressReporter reporter);
+
+// Foreground console events: Ctrl+C, Ctrl+Break and closing the console
+// run the graceful stop instead of ending the launcher on the spot.
+BOOL WINAPI ConsoleCtrlHandler(DWORD event);
+
+// Jetty's stop command waits up to 20 s itself (stop.wait=20); ours is longer.
+constexpr DWORD kStopCommandWaitMs = 30000;
+// After the stop command, the JVM may still be running its shutdown hooks
+// and flushing its logs: this long before it is terminated.
+constexpr DWORD kServerExitGraceMs = 5000;
+constexpr DWORD kStopProgressIntervalMs = 2000;
+// The longest the graceful stop can take, start to end: the stop command's
+// wait and the executor's drains after it, the grace, the termination.
+constexpr DWORD kStopWorstCaseMs = kStopCommandWaitMs + 3 * ProcessExecutor::kReaderDrainMs + kServerExitGraceMs + 2000;
+
+// The job that holds the server and the stop command. It ends them when the
+// launcher's process ends, however it ends; it is never closed before.
+HANDLE ServerJob();
+
+// Asks Jetty to stop through its stop port, waits for the stop command at
+// most kStopCommandWaitMs, gives the server kServerExitGraceMs to end, then
+// terminates it. Runs on the thread that waits for the server.
+void StopServer(HANDLE server);
+
+// Writes each chunk of the stop command's output to the log.
+class LoggingProcessExecutor : public ProcessExecutor {
+public:
+    explicit LoggingProcessExecutor(const wchar_t* commandLine);
+    // Ends the callbacks before this object's part is gone.
+    ~LoggingProcessExecutor() override;
+    void outputReceived(const char* chunk) override;
+};

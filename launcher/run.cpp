@@ -19,15 +19,62 @@ void LogCreateFailure(DWORD error)
                     GetSystemErrorText(error, text, kErrorTextChars));
 }
 
-// The server process and the stop request, shared between the run and the
-// stop path (another thread in service mode). The handle is published and
-// withdrawn under the lock, and the stop path works on its own duplicate,
-// so a termination never reaches a closed or reused handle.
-SRWLOCK g_serverLock = SRWLOCK_INIT;
-HANDLE g_serverProcess = nullptr;
+// The stop request, shared between the run and whoever asks for the stop
+// (the service's control handler, the console's event handler). The run
+// waits for its server or this event, and does the graceful stop itself.
+SRWLOCK g_stopLock = SRWLOCK_INIT;
 bool g_stopRequested = false;
-// Signalled when the stop path has finished; created with the stop request.
-UniqueKernelHandle g_stopFinished;
+bool g_serverEndedOnItsOwn = false;
+UniqueKernelHandle g_stopEvent;
+// Signalled whenever a run has ended; closing the console waits for it.
+UniqueKernelHandle g_runEnded;
+
+// Never closed once made, so the handle outlives the lock.
+HANDLE EventLocked(UniqueKernelHandle& event)
+{
+    if (!event)
+        event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event.get();
+}
+
+HANDLE StopEvent()
+{
+    ScopedLock lock(g_stopLock);
+    return EventLocked(g_stopEvent);
+}
+
+HANDLE RunEndedEvent()
+{
+    ScopedLock lock(g_stopLock);
+    return EventLocked(g_runEnded);
+}
+
+UniqueKernelHandle CreateKillOnCloseJob()
+{
+    UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
+        job.reset();
+    return job;
+}
+
+// Without the job a killed launcher would leave the server running,
+// holding its ports; say so, then run it all the same.
+void PutInServerJob(HANDLE process)
+{
+    const HANDLE job = ServerJob();
+    const DWORD error = job == nullptr ? ERROR_INVALID_HANDLE
+                        : AssignProcessToJobObject(job, process) ? ERROR_SUCCESS
+                                                                 : GetLastError();
+    if (error == ERROR_SUCCESS)
+        return;
+    wchar_t text[kErrorTextChars];
+    ovlog_write_tag(kLogWarning, kStartupTag,
+                    L"Cannot put the server process in the launcher's job (Error 0x%08x: %s); it would outlive a "
+                    L"killed launcher",
+                    error, GetSystemErrorText(error, text, kErrorTextChars));
+}
 
 // Expands a configuration value into `expanded`. A value that would need
 // the whole buffer or more counts as absent, so the default applies; a
@@ -63,68 +110,98 @@ void WarnTooLong(bool tooLong, const wchar_t* key)
 
 }  // namespace
 
-HANDLE RequestServerStop()
+HANDLE ServerJob()
 {
-    ScopedLock lock(g_serverLock);
-    g_stopRequested = true;
-    if (!g_stopFinished)
-        g_stopFinished.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HANDLE duplicate = nullptr;
-    if (g_serverProcess != nullptr)
-        DuplicateHandle(GetCurrentProcess(), g_serverProcess, GetCurrentProcess(), &duplicate,
-                        PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0);
-    return duplicate;
+    static const UniqueKernelHandle job = CreateKillOnCloseJob();
+    return job.get();
 }
 
-void ServerStopFinished()
+void RequestServerStop()
 {
-    ScopedLock lock(g_serverLock);
-    if (g_stopFinished)
-        SetEvent(g_stopFinished.get());
+    HANDLE stopEvent = nullptr;
+    {
+        ScopedLock lock(g_stopLock);
+        g_stopRequested = true;
+        stopEvent = EventLocked(g_stopEvent);
+    }
+    SetEvent(stopEvent);
+}
+
+bool ServerEndedOnItsOwn()
+{
+    ScopedLock lock(g_stopLock);
+    return g_serverEndedOnItsOwn;
+}
+
+BOOL WINAPI ConsoleCtrlHandler(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        RequestServerStop();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this returns: hold it until the run is over.
+        RequestServerStop();
+        WaitForSingleObject(RunEndedEvent(), kStopWorstCaseMs);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 bool ExecuteServerProcess(wchar_t* commandLine)
 {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    UniqueKernelHandle process;
+    if (wcslen(commandLine) >= kMaxCommandLineChars) {
+        LogCreateFailure(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    const HANDLE stopEvent = StopEvent();
     {
-        ScopedLock lock(g_serverLock);
-        // A stop that came during start-up wins: starting the server now
-        // would leave it running after the service reported stopped.
+        ScopedLock lock(g_stopLock);
+        // A stop that came during start-up wins: a server started now would
+        // outlive the stop that was asked for.
         if (g_stopRequested) {
             ovlog_write_tag(kLogInformation, kStartupTag, L"Stop requested before the server started; not starting it");
             return true;
         }
-        if (wcslen(commandLine) >= kMaxCommandLineChars) {
-            LogCreateFailure(ERROR_FILENAME_EXCED_RANGE);
-            return false;
-        }
-        if (!CreateProcessW(g_javaExecutable, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &info)) {
-            LogCreateFailure(GetLastError());
-            return false;
-        }
-        CloseHandle(info.hThread);
-        process.reset(info.hProcess);
-        g_serverProcess = info.hProcess;
+        g_serverEndedOnItsOwn = false;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    // Suspended until it is in the job, so no Java code runs outside it.
+    if (!CreateProcessW(g_javaExecutable, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &info)) {
+        LogCreateFailure(GetLastError());
+        return false;
+    }
+    const UniqueKernelHandle process(info.hProcess);
+    {
+        const UniqueKernelHandle thread(info.hThread);
+        PutInServerJob(process.get());
+        ResumeThread(thread.get());
     }
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
 
+    const HANDLE waits[] = {process.get(), stopEvent};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+        StopServer(process.get());
     WaitForSingleObject(process.get(), INFINITE);
-    HANDLE stopFinished = nullptr;
+
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.get(), &exitCode);
+    bool endedOnItsOwn = false;
     {
-        ScopedLock lock(g_serverLock);
-        g_serverProcess = nullptr;
-        // The event is never closed once made, so it outlives the lock.
-        stopFinished = g_stopFinished.get();
+        ScopedLock lock(g_stopLock);
+        endedOnItsOwn = !g_stopRequested;
+        g_serverEndedOnItsOwn = endedOnItsOwn;
     }
-    process.reset();
-    // A server that ended because it was asked to: let the stop command's
-    // output reach the log before the run closes it.
-    if (stopFinished != nullptr)
-        WaitForSingleObject(stopFinished, kStopFinishWaitMs);
+    if (endedOnItsOwn)
+        ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u",
+                        static_cast<unsigned>(exitCode));
     ovlog_debug_tag(kShutdownTag, 5, L"Server process terminated");
     return true;
 }
@@ -144,6 +221,7 @@ int RunLauncher()
 
     if (!FindJavaRuntime()) {
         ovlog_close();
+        SetEvent(RunEndedEvent());
         return kRunNoJava;
     }
 
@@ -162,5 +240,6 @@ int RunLauncher()
 
     const int status = ExecuteServerProcess(commandLine.getBuffer()) ? kRunServerEnded : kRunCreateFailed;
     ovlog_close();
+    SetEvent(RunEndedEvent());
     return status;
 }

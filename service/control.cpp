@@ -49,6 +49,54 @@ bool SetFailureActions(SC_HANDLE service)
     return false;
 }
 
+// Windows runs the failure actions for a service that reports its own
+// failure (exit codes 1066 with 1, 2 or 3) only with this flag set. A
+// system that does not know the setting has nothing to set: no warning.
+bool SetFailureActionsOnNonCrashFailures(SC_HANDLE service)
+{
+    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag))
+        return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_LEVEL)
+        return true;
+    ConsolePrint(L"WARNING: cannot set service failure actions for non-crash failures (%s)\n",
+                 ErrorText(error).get());
+    return false;
+}
+
+// Windows gives a service only a few seconds for the shutdown control; the
+// pre-shutdown time lets the whole graceful stop run.
+bool SetPreshutdownTimeout(SC_HANDLE service)
+{
+    SERVICE_PRESHUTDOWN_INFO info{kPreshutdownTimeoutMs};
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &info))
+        return true;
+    const DWORD error = GetLastError();
+    ConsolePrint(L"WARNING: cannot set service pre-shutdown timeout (%s)\n", ErrorText(error).get());
+    return false;
+}
+
+// Sends the stop and waits until the service reports itself stopped, so
+// success means the server is down. False with the last error set.
+bool StopAndWait(SC_HANDLE service)
+{
+    SERVICE_STATUS status{};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+        return false;
+    const ULONGLONG deadline = GetTickCount64() + kStopServiceWaitMs;
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        if (GetTickCount64() >= deadline) {
+            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+            return false;
+        }
+        Sleep(kStopServicePollMs);
+        if (!QueryServiceStatus(service, &status))
+            return false;
+    }
+    return true;
+}
+
 // The pattern of remove, start and stop: open, operate, report, close.
 template <typename Operation>
 void RunServiceCommand(DWORD access, Operation operation, const wchar_t* success, const wchar_t* failure)
@@ -114,8 +162,11 @@ void InstallWebUIService()
     }
     const bool described = SetDescription(service.get());
     const bool failureActionsSet = SetFailureActions(service.get());
+    const bool failureFlagSet = SetFailureActionsOnNonCrashFailures(service.get());
+    const bool preshutdownSet = SetPreshutdownTimeout(service.get());
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb,
-                 described && failureActionsSet ? L"successfully" : L"with warnings");
+                 described && failureActionsSet && failureFlagSet && preshutdownSet ? L"successfully"
+                                                                                    : L"with warnings");
 }
 
 void RemoveWebUIService()
@@ -135,10 +186,6 @@ void StartWebUIService()
 void StopWebUIService()
 {
     RunServiceCommand(
-        SERVICE_STOP,
-        [](SC_HANDLE service) {
-            SERVICE_STATUS status{};
-            return ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-        },
+        SERVICE_STOP | SERVICE_QUERY_STATUS, &StopAndWait,
         L"Orvane Web UI service stopped successfully\n", L"ERROR: Cannot stop service named 'ovWebUI' (%s)\n");
 }

@@ -1,9 +1,10 @@
-// Running as the Windows service ovWebUI: the service host, the graceful
-// stop of the server, and the install / remove / start / stop commands.
+// Running as the Windows service ovWebUI: the service host and the
+// install / remove / start / stop commands.
 #pragma once
 
 #include <windows.h>
 
+#include "launcher/launcher.h"
 #include "support/support.h"
 
 constexpr wchar_t kServiceName[] = L"ovWebUI";
@@ -11,34 +12,27 @@ constexpr wchar_t kServiceDisplayName[] = L"Orvane Web UI (Jetty)";
 constexpr wchar_t kServiceDescription[] =
     L"This service provides web UI and API functionality for Orvane management server";
 
-// Jetty's stop command waits up to 20 s itself (stop.wait=20); ours is longer.
-constexpr DWORD kStopCommandWaitMs = 30000;
-constexpr DWORD kStopPendingWaitHintMs = 60000;
 constexpr DWORD kRestartDelayMs = 30000;
 constexpr DWORD kFailureResetPeriodSeconds = 3600;
 constexpr DWORD kShutdownLevel = 0x3FF;
-// After the service is reported stopped, how long the process waits for the
-// service thread to finish its run (log the server's end, close the log).
-constexpr DWORD kServiceThreadExitWaitMs = 10000;
-
-extern SERVICE_STATUS_HANDLE g_serviceStatusHandle;
+// Every stop-pending report promises the next one (or the stopped report)
+// within this time; the stop reports progress far more often.
+constexpr DWORD kStopPendingWaitHintMs = 10000;
+// At system shutdown the service gets this long for the whole graceful stop.
+constexpr DWORD kPreshutdownTimeoutMs = 45000;
+static_assert(kPreshutdownTimeoutMs > kStopWorstCaseMs, "the pre-shutdown time must cover the whole stop");
+// How long "stop" waits for the service to report itself stopped.
+constexpr DWORD kStopServiceWaitMs = 60000;
+static_assert(kStopServiceWaitMs > kStopWorstCaseMs, "\"stop\" must outwait the whole stop");
+constexpr DWORD kStopServicePollMs = 200;
+// Service-specific exit code of a service whose server ended on its own;
+// 1 and 2 are the run's own failures (no Java, no server process).
+constexpr DWORD kServiceExitServerEnded = 3;
 
 void RunService();
-void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
-void WINAPI ServiceCtrlHandler(DWORD control);
-
-// Asks Jetty to stop through its stop port, waits for the stop command at
-// most kStopCommandWaitMs, then terminates the server with exit code 0.
-void StopServer();
-
-// Writes each chunk of the stop command's output to the log.
-class LoggingProcessExecutor : public ProcessExecutor {
-public:
-    explicit LoggingProcessExecutor(const wchar_t* commandLine);
-    // Ends the callbacks before this object's part is gone.
-    ~LoggingProcessExecutor() override;
-    void outputReceived(const char* chunk) override;
-};
+// The service's control handler; public so that the controls Wine never
+// sends (shutdown, pre-shutdown) can be tried in-process.
+DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, void* eventData, void* context);
 
 void InstallWebUIService();
 void RemoveWebUIService();

@@ -104,6 +104,8 @@ bool ProcessExecutor::execute()
         flags |= CREATE_NEW_PROCESS_GROUP;
     if (!showWindow_)
         flags |= CREATE_NO_WINDOW;
+    if (job_ != nullptr)
+        flags |= CREATE_SUSPENDED;
     BOOL created = FALSE;
     DWORD createError = 0;
     {
@@ -123,8 +125,15 @@ bool ProcessExecutor::execute()
         lastError_ = createError;
         return false;
     }
-    CloseHandle(info.hThread);
+    UniqueKernelHandle childThread(info.hThread);
     process_.reset(info.hProcess);
+    if (job_ != nullptr) {
+        // Best effort: the job is a backstop, and a child outside it is still
+        // ended by finish().
+        AssignProcessToJobObject(job_, process_.get());
+        ResumeThread(childThread.get());
+    }
+    childThread.reset();
     processId_ = info.dwProcessId;
 
     Reader* reader = new Reader;

@@ -157,6 +157,9 @@ public:
     virtual void outputReceived(const char* chunk);
     virtual void endOfOutput();
     virtual ~ProcessExecutor();
+    // Puts the child in `job` (not owned) before it runs any code of its
+    // own; a child that cannot be put there still runs.
+    void setJob(HANDLE job) { job_ = job; }
     // Starts the command. False, with the reason in lastError(), when the
     // pipe or the process cannot be created; it can run only once.
     virtual bool execute();
@@ -192,6 +195,7 @@ private:
     std::wstring commandLine_;
     bool newProcessGroup_;
     bool showWindow_;
+    HANDLE job_ = nullptr;
     UniqueKernelHandle process_;
     UniqueKernelHandle readerThread_;
     Reader* reader_ = nullptr;

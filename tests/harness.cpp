@@ -299,7 +299,10 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
     return true;
 }
 
-int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName)
+// Calls `visit` with an open handle of each process whose executable lies
+// below `folder` (and, if given, is named `exeName`).
+template <typename Visit>
+int ForEachProcessBelow(const std::wstring& folder, const wchar_t* exeName, DWORD access, Visit visit)
 {
     UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
@@ -310,14 +313,27 @@ int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName)
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         if (exeName != nullptr && ov_wcsicmp(entry.szExeFile, exeName) != 0)
             continue;
-        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        UniqueKernelHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | access, FALSE, entry.th32ProcessID));
         wchar_t path[MAX_PATH * 2];
         DWORD size = MAX_PATH * 2;
         if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-            ov_wcsicmp(std::wstring(path, size).substr(0, folder.size()).c_str(), folder.c_str()) == 0)
+            ov_wcsicmp(std::wstring(path, size).substr(0, folder.size()).c_str(), folder.c_str()) == 0) {
+            visit(process.get());
             ++count;
+        }
     }
     return count;
+}
+
+int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName)
+{
+    return ForEachProcessBelow(folder, exeName, 0, [](HANDLE) {});
+}
+
+int TerminateProcessesBelow(const std::wstring& folder, const wchar_t* exeName)
+{
+    return ForEachProcessBelow(folder, exeName, PROCESS_TERMINATE, [](HANDLE p) { TerminateProcess(p, 1); });
 }
 
 bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName)

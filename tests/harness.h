@@ -118,5 +118,7 @@ bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs);
 // Processes whose executable lies below `folder` (and, if given, is named `exeName`).
 int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName = nullptr);
 bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName = nullptr);
+// Ends every process whose executable lies below `folder` and is named `exeName`; returns how many.
+int TerminateProcessesBelow(const std::wstring& folder, const wchar_t* exeName);
 // Waits until a file exists.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);

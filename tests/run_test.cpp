@@ -28,6 +28,7 @@ TEST_F(LauncherRun, DefaultsWithoutConfigurationFile)
         "INFO java: Using Java executable \"" + Narrow(install.java()) + "\"",
         "DEBUG1 startup: Java command line: " + line,
         "DEBUG5 startup: Server process started",
+        "WARNING shutdown: Server process ended on its own with exit code 0",
         "DEBUG5 shutdown: Server process terminated",
     };
     EXPECT_EQ(ReadLogMessages(install.log()), expected);

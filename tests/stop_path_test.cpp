@@ -1,5 +1,5 @@
-// The launcher run and the stop path inside this process, as the service
-// runs them (run on one thread, stop on another), with the stand-in Java.
+// The launcher run and the stop path inside this process, with the
+// stand-in Java: the run on one thread, the console's Ctrl+C on another.
 // A stop request is final for a process, so the whole story is one test in
 // an executable of its own.
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "launcher/launcher.h"
-#include "service/service.h"
 #include "tests/harness.h"
 
 namespace {
@@ -56,31 +55,37 @@ TEST(RunAndStopInOneProcess, NoHandleLeaksAndTheStopOnlyEverReachesOurServer)
     }
     EXPECT_LE(HandleCount(), beforeStops + 1);
 
-    // A serving server, stopped from another thread through the stop port.
+    // A serving server, stopped by Ctrl+C as in the foreground: the console
+    // handler only asks, and the run does the graceful stop.
     SetServerMode(install.java(), "serve");
     DeleteFileW(install.log().c_str());
-    int status = -1;
-    std::thread run([&status] { status = RunLauncher(); });
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
-    const ULONGLONG stopAt = GetTickCount64();
-    StopServer();
-    run.join();
-    EXPECT_LT(GetTickCount64() - stopAt, 10000u);
+    // The run keeps this thread, as in the foreground; the event comes from
+    // another, as Windows delivers console events.
+    ULONGLONG handlerMs = 0;
+    ULONGLONG stopAt = 0;
+    std::thread console([&handlerMs, &stopAt] {
+        if (!WaitForPortState(17003, true, 30000))
+            return;
+        stopAt = GetTickCount64();
+        ConsoleCtrlHandler(CTRL_C_EVENT);
+        handlerMs = GetTickCount64() - stopAt;
+    });
+    const int status = RunLauncher();
+    const ULONGLONG endedAt = GetTickCount64();
+    console.join();
+    ASSERT_NE(stopAt, 0u) << "the stand-in never listened";
+    EXPECT_LT(handlerMs, 1000u) << "the console handler must not wait for the stop";
+    EXPECT_LT(endedAt - stopAt, 10000u);
     EXPECT_EQ(status, kRunServerEnded);
-    // The stop command's whole output is logged before the server's end.
+    EXPECT_FALSE(ServerEndedOnItsOwn());
+    EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
+    // The stop command's whole output is logged before the server's end,
+    // and a requested stop is no warning.
     const std::vector<std::string> log = ReadLogMessages(install.log());
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated");
     EXPECT_EQ(log[log.size() - 2].rfind("DEBUG5 jetty: ", 0), 0u) << log[log.size() - 2];
-    EXPECT_FALSE(Messages(install.log(), "DEBUG5 jetty: ").empty());
-
-    // The server is gone and its handle withdrawn: a second stop runs no
-    // stop command and terminates nothing.
-    DeleteFileW((install.root() + L"\\jre\\bin\\stop-invocation.txt").c_str());
-    UniqueKernelHandle stillHeld(RequestServerStop());
-    EXPECT_FALSE(stillHeld);
-    StopServer();
-    EXPECT_FALSE(ReadInvocation(install.java(), "stop").present);
+    EXPECT_TRUE(Messages(install.log(), "WARNING").empty());
 
     // After a stop no server is started any more.
     DeleteFileW((install.root() + L"\\jre\\bin\\server-invocation.txt").c_str());

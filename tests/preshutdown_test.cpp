@@ -1,0 +1,40 @@
+// The service's control handler inside this process, for the controls that
+// Wine never sends: a pre-shutdown runs the same graceful stop as a stop,
+// and the handler returns at once. A stop request is final for a process,
+// hence an executable of its own.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "launcher/launcher.h"
+#include "service/service.h"
+#include "tests/harness.h"
+
+TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturnsAtOnce)
+{
+    Install install;
+    ScopedEnv orvane(L"ORVANE_HOME", nullptr);
+    ScopedEnv javaHome(L"JAVA_HOME", nullptr);
+    wcslcpy(g_installDir, install.root().c_str(), kPathChars);
+    wcslcpy(g_configFile, (install.root() + L"\\etc\\launcher.conf").c_str(), kPathChars);
+    SetEnvironmentVariableW(kHomeVariable, g_installDir);
+
+    // The run keeps this thread, as it keeps the service thread; the
+    // control comes from another, as from the dispatcher.
+    ULONGLONG handlerMs = 0;
+    std::thread control([&handlerMs] {
+        if (!WaitForPortState(17003, true, 30000))
+            return;
+        const ULONGLONG start = GetTickCount64();
+        ServiceCtrlHandler(SERVICE_CONTROL_PRESHUTDOWN, 0, nullptr, nullptr);
+        handlerMs = GetTickCount64() - start;
+    });
+    const int status = RunLauncher();
+    control.join();
+    EXPECT_LT(handlerMs, 1000u) << "the handler must hand the stop over and return";
+    EXPECT_EQ(status, kRunServerEnded);
+    EXPECT_FALSE(ServerEndedOnItsOwn());
+    EXPECT_TRUE(ReadInvocation(install.java(), "stop").present) << "no graceful stop: the stop command never ran";
+    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_EQ(CountProcessesBelow(install.root()), 0);
+}
