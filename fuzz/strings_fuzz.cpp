@@ -364,17 +364,43 @@ void CheckCodecs(FuzzedDataProvider& p)
 }
 
 
+// Output read in pieces of any size, each piece's unfinished UTF-8 sequence
+// carried to the next and the rest flushed at the end, reads as the whole.
+void CheckCarriedUtf8(FuzzedDataProvider& p)
+{
+    const std::string bytes = p.ConsumeRandomLengthString(64);
+    std::wstring pieces;
+    std::string pending;
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t n = p.ConsumeIntegralInRange<size_t>(1, bytes.size() - at);
+        pending.append(bytes, at, n);
+        at += n;
+        const size_t complete = CompleteUtf8Length(pending.data(), pending.size());
+        FUZZ_CHECK(complete <= pending.size() && pending.size() - complete <= 3);
+        // What is held back is never a whole well-formed character.
+        FUZZ_CHECK(complete == pending.size() || fuzz::WellFormedLength(pending, complete) == 0);
+        AppendNarrowAsWide(pieces, pending.data(), complete);
+        pending.erase(0, complete);
+    }
+    AppendNarrowAsWide(pieces, pending.data(), pending.size());
+    FUZZ_CHECK(pieces == fuzz::NarrowToWide(bytes));
+    // Text that ends on a whole character is never held back.
+    std::string whole = fuzz::WideToUtf8(fuzz::ConsumeWide(p, 8));
+    FUZZ_CHECK(CompleteUtf8Length(whole.data(), whole.size()) == whole.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider p(data, size);
     while (p.remaining_bytes() > 0) {
-        switch (p.ConsumeIntegralInRange(0, 4)) {
+        switch (p.ConsumeIntegralInRange(0, 5)) {
         case 0: CheckBoundedCopies(p); break;
         case 1: CheckCompare(p); break;
         case 2: CheckOverlappingCopy(p); break;
         case 3: CheckCodecs(p); break;
+        case 4: CheckCarriedUtf8(p); break;
         default: CheckStringBuffer(p); break;
         }
     }

@@ -106,6 +106,10 @@ std::wstring DecodeText(const unsigned char* data, size_t size, const char* enco
 // character, so no byte of a child's output is lost.
 void AppendNarrowAsWide(std::wstring& out, const char* text, size_t size);
 std::wstring NarrowAsWide(const char* text);
+// The length of `text` without an unfinished UTF-8 sequence at its end (at
+// most 3 bytes), so a reader of output in pieces can keep that for the next
+// piece: a character cut by a read is then decoded whole.
+size_t CompleteUtf8Length(const char* text, size_t size);
 // Wide text to UTF-8; an unpaired surrogate becomes U+FFFD.
 void AppendUtf8(std::string& out, const wchar_t* text, size_t count);
 

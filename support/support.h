@@ -153,9 +153,10 @@ void CreateParentFolders(const wchar_t* path);
 
 // Runs a command line with its stdout and stderr captured through one pipe.
 // A reader thread hands each chunk, NUL-terminated, to outputReceived and
-// then calls endOfOutput. Callbacks run one at a time, never after finish()
-// or the destructor has returned; a subclass whose callbacks use its own
-// members calls finish() in its destructor.
+// then calls endOfOutput; a UTF-8 character cut between two reads goes
+// whole into the later chunk. Callbacks run one at a time, never after
+// finish() or the destructor has returned; a subclass whose callbacks use
+// its own members calls finish() in its destructor.
 class ProcessExecutor {
 public:
     // newProcessGroup: CREATE_NEW_PROCESS_GROUP; showWindow: let a console

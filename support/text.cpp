@@ -192,6 +192,21 @@ void AppendUtf8(std::string& out, const wchar_t* text, size_t count)
     }
 }
 
+size_t CompleteUtf8Length(const char* text, size_t size)
+{
+    // Back over at most three continuation bytes to the byte that starts
+    // the last sequence; only a lead byte whose sequence is longer than
+    // what follows it is held back. Anything else is decoded as it is.
+    size_t start = size;
+    while (start > 0 && size - start < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+        --start;
+    if (start == 0)
+        return size;
+    const unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+    const size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    return length > size - start + 1 ? start - 1 : size;
+}
+
 namespace {
 void AppendDigits(std::string& out, unsigned long value, int minDigits)
 {

@@ -75,7 +75,7 @@ TEST(Formatting, PercentSIsWideAndPercentHsNarrow)
     EXPECT_EQ(FormatWide(L"<%s>", big.c_str()), L"<" + big + L">");
 }
 
-TEST(Utf8, NarrowTextKeepsEveryByte)
+TEST(Utf8, NarrowTextKeepsEveryByteAndACutCharacterWaits)
 {
     // Valid UTF-8 is decoded; other bytes stay as their Latin-1 characters.
     EXPECT_EQ(NarrowAsWide("caf\xC3\xA9"), L"caf\u00E9");
@@ -83,6 +83,11 @@ TEST(Utf8, NarrowTextKeepsEveryByte)
     std::string utf8;
     AppendUtf8(utf8, L"\u00E9\u20AC", 2);
     EXPECT_EQ(utf8, "\xC3\xA9\xE2\x82\xAC");
+    EXPECT_EQ(CompleteUtf8Length("caf\xC3", 4), 3u);
+    EXPECT_EQ(CompleteUtf8Length("\xE2\x82", 2), 0u);
+    EXPECT_EQ(CompleteUtf8Length("\xE2\x82\xAC", 3), 3u);
+    // Stray continuation bytes are no character's start: nothing waits.
+    EXPECT_EQ(CompleteUtf8Length("a\x82\x82\x82", 4), 4u);
 }
 
 namespace {
