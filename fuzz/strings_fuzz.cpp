@@ -1,5 +1,7 @@
 // Bounded copies on small buffers of fuzzed size and content, the
-// case-insensitive compare, and StringBuffer::insert against std::wstring.
+// case-insensitive compare, StringBuffer::insert against std::wstring, and
+// the text codecs against the reference codecs of fuzz_common.h.
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -241,16 +243,164 @@ void CheckStringBuffer(FuzzedDataProvider& p)
     }
 }
 
+std::string Utf16Le(const std::wstring& w)
+{
+    std::string out;
+    for (uint32_t cp : fuzz::CodePoints(w)) {
+        auto unit = [&](uint32_t u) {
+            out += static_cast<char>(u & 0xFF);
+            out += static_cast<char>((u >> 8) & 0xFF);
+        };
+        if (cp > 0xFFFF) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
+// Reference UTF-16 reading: pairs joined; where wchar_t is 32 bits a lone
+// surrogate becomes U+FFFD, where it is 16 it is kept as it is. A last odd
+// byte is dropped.
+std::wstring FromUtf16(const std::string& bytes, bool bigEndian)
+{
+    std::vector<uint32_t> units;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const uint32_t a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(bigEndian ? (a << 8 | b) : (b << 8 | a));
+    }
+    std::wstring out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const uint32_t u = units[i];
+        if (sizeof(wchar_t) == 2) {
+            out += static_cast<wchar_t>(u);
+        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+                   units[i + 1] <= 0xDFFF) {
+            out += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            out += static_cast<wchar_t>(u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+        }
+    }
+    return out;
+}
+
+bool StartsWith(const std::string& s, const char* prefix, size_t n) { return s.size() >= n && memcmp(s.data(), prefix, n) == 0; }
+
+std::wstring Decode(const std::string& bytes, const char* encoding)
+{
+    return DecodeText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), encoding);
+}
+
+void CheckCodecs(FuzzedDataProvider& p)
+{
+    const std::string bytes = p.ConsumeRandomLengthString(200);
+
+    // Narrow to wide keeps every byte and agrees with the reference.
+    std::wstring wide;
+    AppendNarrowAsWide(wide, bytes.data(), bytes.size());
+    FUZZ_CHECK(wide == fuzz::NarrowToWide(bytes));
+    std::string back;
+    AppendUtf8(back, wide.data(), wide.size());
+    FUZZ_CHECK(fuzz::IsValidUtf8(back));
+    if (fuzz::IsValidUtf8(bytes))
+        FUZZ_CHECK(back == bytes);
+    // Latin-1 stand-ins re-read as themselves.
+    std::wstring again;
+    AppendNarrowAsWide(again, back.data(), back.size());
+    FUZZ_CHECK(again == wide);
+    // Appending keeps what was there.
+    std::wstring prefixed = L"p";
+    AppendNarrowAsWide(prefixed, bytes.data(), bytes.size());
+    FUZZ_CHECK(prefixed == L"p" + wide);
+
+    // Forced encodings, BOM or not.
+    const bool utf8Bom = StartsWith(bytes, "\xEF\xBB\xBF", 3);
+    const std::wstring asUtf8 = fuzz::NarrowToWide(utf8Bom ? bytes.substr(3) : bytes);
+    FUZZ_CHECK(Decode(bytes, "UTF-8") == asUtf8);
+    FUZZ_CHECK(Decode(bytes, "utf8") == asUtf8);
+    const bool leBom = StartsWith(bytes, "\xFF\xFE", 2);
+    const bool beBom = StartsWith(bytes, "\xFE\xFF", 2);
+    const std::string leBody = leBom ? bytes.substr(2) : bytes;
+    const std::wstring asLe = FromUtf16(leBody, false);
+    FUZZ_CHECK(Decode(bytes, "UTF-16LE") == asLe);
+    FUZZ_CHECK(Decode(bytes, "utf16le") == asLe);
+    // Well-formed UTF-16 comes back byte for byte.
+    if (leBody.size() % 2 == 0 && asLe.find(static_cast<wchar_t>(0xFFFD)) == std::wstring::npos)
+        FUZZ_CHECK(Utf16Le(asLe) == leBody);
+
+    // Detection: BOMs first, then UTF-16LE by a zero second byte.
+    std::wstring detected;
+    if (utf8Bom)
+        detected = fuzz::NarrowToWide(bytes.substr(3));
+    else if (leBom)
+        detected = FromUtf16(bytes.substr(2), false);
+    else if (beBom)
+        detected = FromUtf16(bytes.substr(2), true);
+    else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0)
+        detected = FromUtf16(bytes, false);
+    else
+        detected = fuzz::NarrowToWide(bytes);
+    FUZZ_CHECK(Decode(bytes, nullptr) == detected);
+    // An encoding name it does not know means: detect; names only nearly
+    // right are not known.
+    for (const char* unknown : {"latin1", "UTF-16", "UTF-8X", "UTF-16LEX", "UTF", ""})
+        FUZZ_CHECK(Decode(bytes, unknown) == detected);
+
+    // Wide to UTF-8 agrees with the reference and reads back, with what
+    // UTF-8 cannot hold replaced by U+FFFD.
+    const std::wstring w = fuzz::ConsumeWide(p, 40, true);
+    std::string utf8 = "q";
+    AppendUtf8(utf8, w.data(), w.size());
+    FUZZ_CHECK(utf8 == "q" + fuzz::WideToUtf8(w));
+    std::wstring read;
+    AppendNarrowAsWide(read, utf8.data() + 1, utf8.size() - 1);
+    std::wstring replaced;
+    for (uint32_t cp : fuzz::CodePoints(w))
+        fuzz::PushCodePoint(replaced, fuzz::IsScalar(cp) ? cp : 0xFFFD);
+    FUZZ_CHECK(read == replaced);
+}
+
+
+// Output read in pieces of any size, each piece's unfinished UTF-8 sequence
+// carried to the next and the rest flushed at the end, reads as the whole.
+void CheckCarriedUtf8(FuzzedDataProvider& p)
+{
+    const std::string bytes = p.ConsumeRandomLengthString(64);
+    std::wstring pieces;
+    std::string pending;
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t n = p.ConsumeIntegralInRange<size_t>(1, bytes.size() - at);
+        pending.append(bytes, at, n);
+        at += n;
+        const size_t complete = CompleteUtf8Length(pending.data(), pending.size());
+        FUZZ_CHECK(complete <= pending.size() && pending.size() - complete <= 3);
+        // What is held back is never a whole well-formed character.
+        FUZZ_CHECK(complete == pending.size() || fuzz::WellFormedLength(pending, complete) == 0);
+        AppendNarrowAsWide(pieces, pending.data(), complete);
+        pending.erase(0, complete);
+    }
+    AppendNarrowAsWide(pieces, pending.data(), pending.size());
+    FUZZ_CHECK(pieces == fuzz::NarrowToWide(bytes));
+    // Text that ends on a whole character is never held back.
+    std::string whole = fuzz::WideToUtf8(fuzz::ConsumeWide(p, 8));
+    FUZZ_CHECK(CompleteUtf8Length(whole.data(), whole.size()) == whole.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider p(data, size);
     while (p.remaining_bytes() > 0) {
-        switch (p.ConsumeIntegralInRange(0, 3)) {
+        switch (p.ConsumeIntegralInRange(0, 5)) {
         case 0: CheckBoundedCopies(p); break;
         case 1: CheckCompare(p); break;
         case 2: CheckOverlappingCopy(p); break;
+        case 3: CheckCodecs(p); break;
+        case 4: CheckCarriedUtf8(p); break;
         default: CheckStringBuffer(p); break;
         }
     }

@@ -50,7 +50,7 @@ LoggingProcessExecutor::~LoggingProcessExecutor()
 
 void LoggingProcessExecutor::outputReceived(const char* chunk)
 {
-    ovlog_debug_tag(L"jetty", 5, L"%hs", chunk);
+    ovlog_debug_tag(L"jetty", 5, L"%s", NarrowAsWide(chunk).c_str());
 }
 
 void StopServer(HANDLE server)

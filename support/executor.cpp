@@ -1,5 +1,7 @@
 #include "support/support.h"
 
+#include <cstring>
+
 namespace {
 // Serialises the window in which the child's pipe end is inheritable, so a
 // second executor starting at the same moment cannot inherit it too and
@@ -44,23 +46,42 @@ void ProcessExecutor::endOfOutput() {}
 DWORD WINAPI ProcessExecutor::ReaderMain(void* context)
 {
     Reader* reader = static_cast<Reader*>(context);
-    char chunk[kOutputChunkBytes + 1];
+    // A UTF-8 character cut by a read waits at the front of the buffer
+    // (at most 3 bytes) for the rest of its bytes.
+    constexpr size_t kMaxCarriedBytes = 3;
+    char chunk[kMaxCarriedBytes + kOutputChunkBytes + 1];
+    size_t carried = 0;
     for (;;) {
         DWORD read = 0;
         // ERROR_BROKEN_PIPE is the normal end: every writer has closed its end.
-        if (!ReadFile(reader->pipe.get(), chunk, kOutputChunkBytes, &read, nullptr))
+        if (!ReadFile(reader->pipe.get(), chunk + carried, kOutputChunkBytes, &read, nullptr))
             break;
-        if (read == 0)
+        const size_t filled = carried + read;
+        const size_t complete = CompleteUtf8Length(chunk, filled);
+        if (complete == 0) {
+            carried = filled;
             continue;
-        chunk[read] = '\0';
-        ScopedLock lock(reader->lock);
-        if (reader->owner != nullptr)
-            reader->owner->outputReceived(chunk);
+        }
+        char cut[kMaxCarriedBytes];
+        carried = filled - complete;
+        memcpy(cut, chunk + complete, carried);
+        chunk[complete] = '\0';
+        {
+            ScopedLock lock(reader->lock);
+            if (reader->owner != nullptr)
+                reader->owner->outputReceived(chunk);
+        }
+        memcpy(chunk, cut, carried);
     }
     {
         ScopedLock lock(reader->lock);
-        if (reader->owner != nullptr)
+        if (reader->owner != nullptr) {
+            // Output that ends inside a character keeps its bytes.
+            chunk[carried] = '\0';
+            if (carried > 0)
+                reader->owner->outputReceived(chunk);
             reader->owner->endOfOutput();
+        }
     }
     SetEvent(reader->done.get());
     reader->release();

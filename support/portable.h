@@ -1,10 +1,9 @@
 // The platform-free half of the support library: bounded wide-string
-// helpers, the growable string, the configuration reader and the text
-// formatting behind the log. Nothing here includes <windows.h>, so it also
-// builds natively for fuzzing and sanitizers.
+// helpers, the growable string, the configuration reader, UTF-8 and the log
+// line. Nothing here includes <windows.h>, so it also builds natively for
+// fuzzing and sanitizers.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -106,15 +105,13 @@ std::wstring DecodeText(const unsigned char* data, size_t size, const char* enco
 // Narrow text as UTF-8 where it is valid, each other byte as its Latin-1
 // character, so no byte of a child's output is lost.
 void AppendNarrowAsWide(std::wstring& out, const char* text, size_t size);
+std::wstring NarrowAsWide(const char* text);
+// The length of `text` without an unfinished UTF-8 sequence at its end (at
+// most 3 bytes), so a reader of output in pieces can keep that for the next
+// piece: a character cut by a read is then decoded whole.
+size_t CompleteUtf8Length(const char* text, size_t size);
 // Wide text to UTF-8; an unpaired surrogate becomes U+FFFD.
 void AppendUtf8(std::string& out, const wchar_t* text, size_t count);
-
-// printf-style formatting with the Windows convention for wide formats:
-// %s and %ls take wide strings, %hs and %S narrow ones; also %c, %d, %i,
-// %u, %x, %X, %p, %%, flags "-" and "0", width, precision, and the length
-// modifiers h, l, ll, z, I64. An unknown conversion is copied as written.
-void FormatWideV(std::wstring& out, const wchar_t* format, va_list args);
-std::wstring FormatWide(const wchar_t* format, ...);
 
 // One log line: "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text\n" in
 // UTF-8. Trailing line breaks of the text are dropped; inner ones continue

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "support/portable.h"
@@ -115,8 +116,15 @@ bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t (&buffer)[N])
     return ReadRegistryString(key, name, buffer, N);
 }
 
-// Console output with the Windows wide-format convention ("%s" is wide),
-// written whole: UTF-16 to a console, UTF-8 to a file or pipe.
+// printf-style formatting by the C runtime: msvcrt's _vscwprintf and
+// _vsnwprintf, which mingw-w64 leaves to msvcrt even with
+// __USE_MINGW_ANSI_STDIO, so %s is wide and %hs narrow. msvcrt reads %hs
+// through the C locale: decode UTF-8 first (NarrowAsWide) and pass it as %s.
+void FormatWideV(std::wstring& out, const wchar_t* format, va_list args);
+std::wstring FormatWide(const wchar_t* format, ...);
+
+// Console output formatted as above, written whole: UTF-16 to a console,
+// UTF-8 to a file or pipe.
 void ConsolePrint(const wchar_t* format, ...);
 
 // The log. Safe from any thread at once; each message is written whole as
@@ -145,9 +153,10 @@ void CreateParentFolders(const wchar_t* path);
 
 // Runs a command line with its stdout and stderr captured through one pipe.
 // A reader thread hands each chunk, NUL-terminated, to outputReceived and
-// then calls endOfOutput. Callbacks run one at a time, never after finish()
-// or the destructor has returned; a subclass whose callbacks use its own
-// members calls finish() in its destructor.
+// then calls endOfOutput; a UTF-8 character cut between two reads goes
+// whole into the later chunk. Callbacks run one at a time, never after
+// finish() or the destructor has returned; a subclass whose callbacks use
+// its own members calls finish() in its destructor.
 class ProcessExecutor {
 public:
     // newProcessGroup: CREATE_NEW_PROCESS_GROUP; showWindow: let a console

@@ -2,6 +2,33 @@
 
 #include <cwchar>
 
+void FormatWideV(std::wstring& out, const wchar_t* format, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    const int chars = _vscwprintf(format, measure);
+    va_end(measure);
+    if (chars < 0) {
+        // A format msvcrt rejects: the message is kept as written, not lost.
+        out += format;
+        return;
+    }
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(chars) + 1);
+    const int written = _vsnwprintf(&out[start], static_cast<size_t>(chars) + 1, format, args);
+    out.resize(start + (written < 0 ? 0 : static_cast<size_t>(written)));
+}
+
+std::wstring FormatWide(const wchar_t* format, ...)
+{
+    std::wstring out;
+    va_list args;
+    va_start(args, format);
+    FormatWideV(out, format, args);
+    va_end(args);
+    return out;
+}
+
 const wchar_t* GetSystemErrorText(uint32_t code, wchar_t* buffer, size_t size)
 {
     if (buffer == nullptr || size == 0)

@@ -156,6 +156,13 @@ void AppendNarrowAsWide(std::wstring& out, const char* text, size_t size)
     AppendUtf8Bytes(out, reinterpret_cast<const unsigned char*>(text), size);
 }
 
+std::wstring NarrowAsWide(const char* text)
+{
+    std::wstring out;
+    AppendNarrowAsWide(out, text, strlen(text));
+    return out;
+}
+
 void AppendUtf8(std::string& out, const wchar_t* text, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
@@ -185,246 +192,19 @@ void AppendUtf8(std::string& out, const wchar_t* text, size_t count)
     }
 }
 
-namespace {
-
-enum class Length { None, Char, Short, Long, LongLong, Size };
-
-// Field widths beyond this are clamped: a format is ours, but a width taken
-// from an argument ("*") must not be able to ask for gigabytes.
-constexpr int kMaxFieldWidth = 4096;
-
-void AppendPadded(std::wstring& out, const std::wstring& body, int width, bool left, wchar_t pad)
+size_t CompleteUtf8Length(const char* text, size_t size)
 {
-    const size_t fill = width > 0 && static_cast<size_t>(width) > body.size()
-                            ? static_cast<size_t>(width) - body.size()
-                            : 0;
-    if (!left)
-        out.append(fill, pad);
-    out += body;
-    if (left)
-        out.append(fill, L' ');
-}
-
-void AppendNumber(std::wstring& out, unsigned long long magnitude, bool negative, unsigned base,
-                  bool upper, int width, int precision, bool left, bool zero)
-{
-    wchar_t digits[72];
-    size_t n = 0;
-    const wchar_t* set = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
-    do {
-        digits[n++] = set[magnitude % base];
-        magnitude /= base;
-    } while (magnitude != 0);
-    std::wstring body;
-    if (negative)
-        body.push_back(L'-');
-    for (int i = static_cast<int>(n); i < precision && i < kMaxFieldWidth; ++i)
-        body.push_back(L'0');
-    while (n > 0)
-        body.push_back(digits[--n]);
-    if (zero && !left && precision < 0) {
-        const size_t signChars = negative ? 1 : 0;
-        while (width > 0 && body.size() < static_cast<size_t>(width))
-            body.insert(signChars, 1, L'0');
-    }
-    AppendPadded(out, body, width, left, L' ');
-}
-
-int ReadNumber(const wchar_t*& f)
-{
-    int value = 0;
-    while (*f >= L'0' && *f <= L'9') {
-        if (value < kMaxFieldWidth)
-            value = value * 10 + (*f - L'0');
-        ++f;
-    }
-    return value < kMaxFieldWidth ? value : kMaxFieldWidth;
-}
-
-}  // namespace
-
-void FormatWideV(std::wstring& out, const wchar_t* f, va_list args)
-{
-    va_list ap;
-    va_copy(ap, args);
-    while (*f != L'\0') {
-        if (*f != L'%') {
-            const wchar_t* run = f;
-            while (*f != L'\0' && *f != L'%')
-                ++f;
-            out.append(run, static_cast<size_t>(f - run));
-            continue;
-        }
-        const wchar_t* start = f++;
-        if (*f == L'%') {
-            out.push_back(L'%');
-            ++f;
-            continue;
-        }
-        bool left = false, zero = false;
-        for (;; ++f) {
-            if (*f == L'-')
-                left = true;
-            else if (*f == L'0')
-                zero = true;
-            else if (*f != L'+' && *f != L' ' && *f != L'#')
-                break;
-        }
-        int width = 0;
-        if (*f == L'*') {
-            width = va_arg(ap, int);
-            if (width < 0) {
-                left = true;
-                // Not -width for INT_MIN, which has no positive counterpart.
-                width = width < -kMaxFieldWidth ? kMaxFieldWidth : -width;
-            }
-            width = width < kMaxFieldWidth ? width : kMaxFieldWidth;
-            ++f;
-        } else {
-            width = ReadNumber(f);
-        }
-        int precision = -1;
-        if (*f == L'.') {
-            ++f;
-            if (*f == L'*') {
-                precision = va_arg(ap, int);
-                precision = precision < kMaxFieldWidth ? precision : kMaxFieldWidth;
-                ++f;
-            } else {
-                precision = ReadNumber(f);
-            }
-        }
-        Length length = Length::None;
-        if (*f == L'h') {
-            ++f;
-            length = Length::Short;
-            if (*f == L'h') {
-                ++f;
-                length = Length::Char;
-            }
-        } else if (*f == L'l') {
-            ++f;
-            length = Length::Long;
-            if (*f == L'l') {
-                ++f;
-                length = Length::LongLong;
-            }
-        } else if (*f == L'z' || *f == L'j' || *f == L't') {
-            length = *f == L'j' ? Length::LongLong : Length::Size;
-            ++f;
-        } else if (*f == L'I') {
-            ++f;
-            if (f[0] == L'6' && f[1] == L'4') {
-                length = Length::LongLong;
-                f += 2;
-            } else if (f[0] == L'3' && f[1] == L'2') {
-                f += 2;
-            } else {
-                length = Length::Size;
-            }
-        }
-        const wchar_t conversion = *f;
-        if (conversion == L'\0') {
-            out.append(start);
-            break;
-        }
-        ++f;
-        switch (conversion) {
-        case L's':
-        case L'S': {
-            const bool narrow = length == Length::Short || length == Length::Char ||
-                                (conversion == L'S' && length != Length::Long);
-            std::wstring body;
-            if (narrow) {
-                const char* s = va_arg(ap, const char*);
-                if (s == nullptr)
-                    s = "(null)";
-                size_t n = 0;
-                while (s[n] != '\0' && (precision < 0 || n < static_cast<size_t>(precision)))
-                    ++n;
-                AppendNarrowAsWide(body, s, n);
-            } else {
-                const wchar_t* s = va_arg(ap, const wchar_t*);
-                if (s == nullptr)
-                    s = L"(null)";
-                size_t n = 0;
-                while (s[n] != L'\0' && (precision < 0 || n < static_cast<size_t>(precision)))
-                    ++n;
-                body.assign(s, n);
-            }
-            AppendPadded(out, body, width, left, L' ');
-            break;
-        }
-        case L'c':
-        case L'C': {
-            const int c = va_arg(ap, int);
-            std::wstring body;
-            if (length == Length::Short || conversion == L'C') {
-                const char narrow = static_cast<char>(c);
-                AppendNarrowAsWide(body, &narrow, 1);
-            } else {
-                body.push_back(static_cast<wchar_t>(c));
-            }
-            AppendPadded(out, body, width, left, L' ');
-            break;
-        }
-        case L'd':
-        case L'i': {
-            long long value;
-            switch (length) {
-            case Length::LongLong: value = va_arg(ap, long long); break;
-            case Length::Long: value = va_arg(ap, long); break;
-            case Length::Size: value = static_cast<long long>(va_arg(ap, ptrdiff_t)); break;
-            case Length::Short: value = static_cast<short>(va_arg(ap, int)); break;
-            case Length::Char: value = static_cast<signed char>(va_arg(ap, int)); break;
-            default: value = va_arg(ap, int); break;
-            }
-            const bool negative = value < 0;
-            const unsigned long long magnitude =
-                negative ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-            AppendNumber(out, magnitude, negative, 10, false, width, precision, left, zero);
-            break;
-        }
-        case L'u':
-        case L'x':
-        case L'X':
-        case L'o': {
-            unsigned long long value;
-            switch (length) {
-            case Length::LongLong: value = va_arg(ap, unsigned long long); break;
-            case Length::Long: value = va_arg(ap, unsigned long); break;
-            case Length::Size: value = va_arg(ap, size_t); break;
-            case Length::Short: value = static_cast<unsigned short>(va_arg(ap, unsigned)); break;
-            case Length::Char: value = static_cast<unsigned char>(va_arg(ap, unsigned)); break;
-            default: value = va_arg(ap, unsigned); break;
-            }
-            const unsigned base = conversion == L'u' ? 10 : conversion == L'o' ? 8 : 16;
-            AppendNumber(out, value, false, base, conversion == L'X', width, precision, left, zero);
-            break;
-        }
-        case L'p': {
-            const void* p = va_arg(ap, const void*);
-            AppendNumber(out, reinterpret_cast<uintptr_t>(p), false, 16, true,
-                         static_cast<int>(2 * sizeof(void*)), -1, false, true);
-            break;
-        }
-        default:
-            // Unknown: keep it visible rather than guess at its argument.
-            out.append(start, static_cast<size_t>(f - start));
-            break;
-        }
-    }
-    va_end(ap);
-}
-
-std::wstring FormatWide(const wchar_t* format, ...)
-{
-    std::wstring out;
-    va_list args;
-    va_start(args, format);
-    FormatWideV(out, format, args);
-    va_end(args);
-    return out;
+    // Back over at most three continuation bytes to the byte that starts
+    // the last sequence; only a lead byte whose sequence is longer than
+    // what follows it is held back. Anything else is decoded as it is.
+    size_t start = size;
+    while (start > 0 && size - start < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+        --start;
+    if (start == 0)
+        return size;
+    const unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+    const size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    return length > size - start + 1 ? start - 1 : size;
 }
 
 namespace {

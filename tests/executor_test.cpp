@@ -1,6 +1,7 @@
 // The child-process executor with real children (the stand-in program).
 #include <gtest/gtest.h>
 
+#include "service/service.h"
 #include "tests/harness.h"
 
 namespace {
@@ -49,6 +50,28 @@ TEST(Executor, DeliversAllOutputInOrderThenEnds)
             want.push_back(c);
     EXPECT_EQ(got, want);
     EXPECT_GT(executor.chunks, 1);
+}
+
+TEST(Executor, ACharacterCutBetweenTwoReadsIsLoggedWhole)
+{
+    TempDir dir(L"split");
+    const std::wstring java = dir / L"java.exe";
+    PlaceFakeJava(java);
+    SetStopMode(java, "split-utf8");
+    const std::wstring log = dir / L"launcher.log";
+    ASSERT_TRUE(ovlog_open(log.c_str(), 0));
+    ovlog_set_debug_level(5);
+    {
+        LoggingProcessExecutor stop((Quote(java) + L" --stop").c_str());
+        ASSERT_TRUE(stop.execute());
+        EXPECT_TRUE(stop.waitForCompletion(30000));
+    }
+    ovlog_close();
+    // One message per read, each cut character whole in the later one; the
+    // byte left at the end is kept, as its Latin-1 character.
+    const std::vector<std::string> expected = {"DEBUG5 jetty: caf", "DEBUG5 jetty: \xC3\xA9 = 5",
+                                               "DEBUG5 jetty: \xE2\x82\xAC, end", "DEBUG5 jetty: \xC3\xA2"};
+    EXPECT_EQ(ReadLogMessages(log), expected);
 }
 
 TEST(Executor, WaitHonoursItsTimeLimitAndDestructionEndsTheChild)

@@ -12,7 +12,9 @@
 //                   request), "slow-stop <ms>" (answers, then takes <ms> to end),
 //                   "exit-on-connect" (ends, unanswered, when a request comes)
 //  stop-mode.txt:   "normal" (default), "hang", "flood <bytes>" (that much
-//                   output first), "no-newline" (output without line breaks)
+//                   output first), "no-newline" (output without line breaks),
+//                   "split-utf8" (only UTF-8 output cut inside characters
+//                   across raw writes, the last one ending inside one)
 // Each start writes <mode>-invocation.txt beside the exe: the command line,
 // the current folder and OVWEBUI_HOME, one per line, in UTF-8.
 #include <winsock2.h>
@@ -157,6 +159,17 @@ int SendStop(int port, const std::string& key, const std::string& mode)
         Say("fake-java: stop command hangs\n");
         for (;;)
             Sleep(1000);
+    }
+    if (mode == "split-utf8") {
+        // Raw writes: the C runtime's buffered ones happen to cut only
+        // between characters. The pauses let each write arrive as its own read.
+        const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        for (const char* piece : {"caf\xC3", "\xA9 = 5\xE2\x82", "\xAC, end\xE2"}) {
+            DWORD written = 0;
+            WriteFile(out, piece, static_cast<DWORD>(strlen(piece)), &written, nullptr);
+            Sleep(300);
+        }
+        return 0;
     }
     if (mode.rfind("flood ", 0) == 0) {
         const long total = atol(mode.c_str() + 6);

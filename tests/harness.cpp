@@ -18,8 +18,13 @@ std::wstring Widen(const std::string& utf8)
 
 std::string Narrow(const std::wstring& text)
 {
-    std::string out;
-    AppendUtf8(out, text.data(), text.size());
+    // The system's encoder, not the product's: tests compare against it.
+    if (text.empty())
+        return std::string();
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
     return out;
 }
 
@@ -200,16 +205,46 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode)
     return invocation;
 }
 
+namespace {
+// "LEVEL tag: text" of "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text";
+// false for a line that is not a message's first line.
+bool ParseLogLine(const std::string& line, std::string& message)
+{
+    const std::string stamp = "dddd-dd-dd dd:dd:dd.ddd [";
+    if (line.size() < stamp.size())
+        return false;
+    for (size_t i = 0; i < stamp.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (stamp[i] == 'd' ? !digit : line[i] != stamp[i])
+            return false;
+    }
+    const size_t close = line.find_first_not_of("0123456789", stamp.size());
+    if (close == stamp.size() || close == std::string::npos || line.compare(close, 2, "] ") != 0)
+        return false;
+    const size_t levelStart = close + 2;
+    const size_t levelEnd = line.find(' ', levelStart);
+    if (levelEnd == std::string::npos)
+        return false;
+    const std::string level = line.substr(levelStart, levelEnd - levelStart);
+    const bool debug = level.size() > 5 && level.compare(0, 5, "DEBUG") == 0 &&
+                       level.find_first_not_of("0123456789", 5) == std::string::npos;
+    if (level != "ERROR" && level != "WARNING" && level != "INFO" && !debug)
+        return false;
+    const size_t tagEnd = line.find(": ", levelEnd + 1);
+    if (tagEnd == std::string::npos || line.find(' ', levelEnd + 1) < tagEnd)
+        return false;
+    message = line.substr(levelStart);
+    return true;
+}
+}  // namespace
+
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath)
 {
     std::vector<std::string> messages;
     for (const std::string& line : SplitLines(ReadTextFile(logPath))) {
-        // "YYYY-MM-DD HH:MM:SS.mmm [thread] " is dropped; continuation lines are kept as they are.
-        const size_t close = line.find("] ");
-        if (line.size() > 24 && line[4] == '-' && line[23] == ' ' && close != std::string::npos)
-            messages.push_back(line.substr(close + 2));
-        else
-            messages.push_back(line);
+        // Continuation lines (and anything else) are kept as they are.
+        std::string message;
+        messages.push_back(ParseLogLine(line, message) ? message : line);
     }
     return messages;
 }

@@ -135,11 +135,12 @@ TEST_F(LauncherRun, JavaThatCannotBeStartedGivesStatus2)
     EXPECT_EQ(messages[2].rfind("DEBUG1 startup: Java command line: \"", 0), 0u);
     // "Cannot create process (Error 0x%08x: %s)" with eight hex digits and the system's text.
     const std::string& error = messages[3];
-    ASSERT_EQ(error.rfind("ERROR startup: Cannot create process (Error 0x", 0), 0u) << error;
-    const std::string hex = error.substr(46, 8);
-    EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos) << error;
-    EXPECT_EQ(error.substr(54, 2), ": ");
-    EXPECT_GT(error.size(), 57u);
+    const std::string prefix = "ERROR startup: Cannot create process (Error 0x";
+    ASSERT_EQ(error.rfind(prefix, 0), 0u) << error;
+    const std::string rest = error.substr(prefix.size());
+    EXPECT_EQ(rest.find_first_not_of("0123456789abcdef"), 8u) << error;
+    EXPECT_EQ(rest.compare(8, 2, ": "), 0) << error;
+    EXPECT_GT(rest.size(), 11u) << error;
     EXPECT_EQ(error.back(), ')');
 }
 
