@@ -197,6 +197,8 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode)
         invocation.currentDir = lines[1];
     if (lines.size() > 2)
         invocation.home = lines[2];
+    if (lines.size() > 3)
+        invocation.arguments.assign(lines.begin() + 3, lines.end());
     return invocation;
 }
 

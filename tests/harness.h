@@ -70,9 +70,11 @@ void PlaceFakeJava(const std::wstring& path);
 void SetServerMode(const std::wstring& javaPath, const std::string& mode);
 void SetStopMode(const std::wstring& javaPath, const std::string& mode);
 // The invocation that the stand-in recorded beside `javaPath`: command line,
-// current folder, OVWEBUI_HOME; empty when it never ran in that mode.
+// current folder, OVWEBUI_HOME and the arguments as its runtime split them;
+// empty when it never ran in that mode.
 struct Invocation {
     std::string commandLine, currentDir, home;
+    std::vector<std::string> arguments;
     bool present = false;
 };
 Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
