@@ -1,5 +1,7 @@
 #include "service/service.h"
 
+#include "launcher/launcher.h"
+
 namespace {
 
 // The text of the last error, read by the caller right after the failed call.
@@ -114,8 +116,9 @@ void InstallWebUIService()
     }
     const bool described = SetDescription(service.get());
     const bool failureActionsSet = SetFailureActions(service.get());
+    const bool foldersGuarded = WarnOfWritableInstallFolders(FolderWarnings::kConsole) == 0;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb,
-                 described && failureActionsSet ? L"successfully" : L"with warnings");
+                 described && failureActionsSet && foldersGuarded ? L"successfully" : L"with warnings");
 }
 
 void RemoveWebUIService()

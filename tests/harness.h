@@ -122,3 +122,9 @@ int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName = nul
 bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName = nullptr);
 // Waits until a file exists.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
+
+// Sets the Unix mode of a file or folder in the prefix (only the "other"
+// bits matter here): Wine derives a file's DACL from its mode, Everyone's
+// entry from those bits, and keeps no DACL set through the API. Returns once
+// Wine shows the change, false when it did not within a few seconds.
+bool SetUnixMode(const std::wstring& path, const char* octalMode);
