@@ -1,8 +1,10 @@
-// The server and stop command lines from fuzzed parts, compared with the
-// same lines joined here piece by piece, and the install-path rules on
-// buffers of exactly the path's size.
+// The server and stop command lines from fuzzed parts: compared with the
+// same lines joined here piece by piece, and split again by the Windows
+// rules, which must give back exactly the intended arguments. Also the
+// install-path rules on buffers of exactly the path's size.
 #include <cwchar>
 #include <memory>
+#include <vector>
 
 #include "fuzz/fuzz_common.h"
 #include "launcher/command_line.h"
@@ -20,12 +22,92 @@ std::wstring Text(const StringBuffer& b)
     return std::wstring(b.getText(), b.length());
 }
 
+// The quoting that the composers must apply, written out independently.
+std::wstring Quoted(const std::wstring& text)
+{
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// CommandLineToArgvW's and the C runtime's splitting, for lines without
+// "" inside quotes (where the two differ): the program name runs to the next
+// quote; after it, 2n backslashes before a quote give n and the quote
+// toggles quoting, 2n+1 give n and a literal quote, others stay as they are.
+std::vector<std::wstring> SplitWindows(const std::wstring& line)
+{
+    std::vector<std::wstring> args;
+    size_t i = 0;
+    std::wstring program;
+    if (i < line.size() && line[i] == L'"') {
+        const size_t close = line.find(L'"', 1);
+        program = line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+        i = close == std::wstring::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && line[i] != L' ' && line[i] != L'\t')
+            program += line[i++];
+    }
+    args.push_back(program);
+    for (;;) {
+        while (i < line.size() && (line[i] == L' ' || line[i] == L'\t'))
+            ++i;
+        if (i >= line.size())
+            return args;
+        std::wstring arg;
+        bool quoted = false;
+        while (i < line.size() && (quoted || (line[i] != L' ' && line[i] != L'\t'))) {
+            size_t backslashes = 0;
+            while (i < line.size() && line[i] == L'\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < line.size() && line[i] == L'"') {
+                arg.append(backslashes / 2, L'\\');
+                if (backslashes % 2 == 1)
+                    arg += L'"';
+                else
+                    quoted = !quoted;
+                ++i;
+            } else {
+                arg.append(backslashes, L'\\');
+                if (i < line.size() && (quoted || (line[i] != L' ' && line[i] != L'\t')))
+                    arg += line[i++];
+            }
+        }
+        args.push_back(arg);
+    }
+}
+
+bool HasQuote(const std::wstring& s) { return s.find(L'"') != std::wstring::npos; }
+
+// Path values as the launcher can get them: backslashes common, often at
+// the end, where they meet the closing quote.
+std::wstring ConsumePathValue(FuzzedDataProvider& p)
+{
+    std::wstring path = fuzz::ConsumeWide(p, 40);
+    for (wchar_t& c : path)
+        if (c == L'/' || c == L'|')
+            c = L'\\';
+    path.append(p.ConsumeIntegralInRange<size_t>(0, 3), L'\\');
+    return path;
+}
+
 void CheckServerLine(FuzzedDataProvider& p, const std::wstring& before)
 {
     const std::wstring java = fuzz::ConsumeWide(p, 40);
-    const std::wstring install = fuzz::ConsumeWide(p, 40);
-    const std::wstring jettyLog = fuzz::ConsumeWide(p, 40);
-    const std::wstring appLog = fuzz::ConsumeWide(p, 40);
+    const std::wstring install = ConsumePathValue(p);
+    const std::wstring jettyLog = ConsumePathValue(p);
+    const std::wstring appLog = ConsumePathValue(p);
     const bool withMemory = p.ConsumeBool();
     const std::wstring memory = fuzz::ConsumeWide(p, 10);
 
@@ -35,36 +117,60 @@ void CheckServerLine(FuzzedDataProvider& p, const std::wstring& before)
                                     withMemory ? memory.c_str() : nullptr});
 
     std::wstring expected = before;
-    expected += L"\"" + java + L"\" -Djetty.home=\"" + install + L"\\jetty-home\" -Djetty.base=\"" + install +
-                L"\\jetty-base\" -Djetty.logfile=\"" + jettyLog + L"\" -Dovmc.logfile=\"" + appLog + L"\"";
+    expected += L"\"" + java + L"\" -Djetty.home=" + Quoted(install + L"\\jetty-home") + L" -Djetty.base=" +
+                Quoted(install + L"\\jetty-base") + L" -Djetty.logfile=" + Quoted(jettyLog) + L" -Dovmc.logfile=" +
+                Quoted(appLog);
     if (withMemory)
         expected += L" -Xmx" + memory;
-    expected += L" -jar \"" + install +
-                L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 "
-                L"stop.key=qmvr$gates$hub";
+    expected += L" -jar " + Quoted(install + L"\\jetty-home\\start.jar") +
+                L" jetty.server.stopAtShutdown=true stop.port=17003 stop.key=qmvr$gates$hub";
 
     const std::wstring got = Text(line);
     FUZZ_CHECK(got == expected);
     FUZZ_CHECK(got.compare(0, before.size(), before) == 0);
     FUZZ_CHECK(got[before.size()] == L'"');
     FUZZ_CHECK(EndsWith(got, L"stop.key=qmvr$gates$hub"));
+
+    // Paths without a quote (the launcher refuses the others) each arrive
+    // as one argument, character for character. The heap value is passed
+    // as written, so it takes part only when it is one plain token.
+    if (HasQuote(java) || HasQuote(install) || HasQuote(jettyLog) || HasQuote(appLog))
+        return;
+    const bool plainMemory = !memory.empty() && memory.find_first_of(L" \t\"\\") == std::wstring::npos;
+    if (withMemory && !plainMemory)
+        return;
+    std::vector<std::wstring> intended = {java,
+                                          L"-Djetty.home=" + install + L"\\jetty-home",
+                                          L"-Djetty.base=" + install + L"\\jetty-base",
+                                          L"-Djetty.logfile=" + jettyLog,
+                                          L"-Dovmc.logfile=" + appLog};
+    if (withMemory)
+        intended.push_back(L"-Xmx" + memory);
+    for (const wchar_t* tail : {L"-jar", L"", L"jetty.server.stopAtShutdown=true", L"stop.port=17003",
+                                L"stop.key=qmvr$gates$hub"})
+        intended.push_back(tail[0] != L'\0' ? std::wstring(tail) : install + L"\\jetty-home\\start.jar");
+    FUZZ_CHECK(SplitWindows(got.substr(before.size())) == intended);
 }
 
 void CheckStopLine(FuzzedDataProvider& p, const std::wstring& before)
 {
     const std::wstring java = fuzz::ConsumeWide(p, 40);
-    const std::wstring install = fuzz::ConsumeWide(p, 40);
+    const std::wstring install = ConsumePathValue(p);
     StringBuffer line;
     line.append(before.c_str());
     ComposeStopCommandLine(line, java.c_str(), install.c_str());
 
-    const std::wstring expected = before + L"\"" + java + L"\" -jar \"" + install +
-                                  L"\\jetty-home\\start.jar\" --stop stop.port=17003 stop.key=qmvr$gates$hub "
-                                  L"stop.wait=20";
+    const std::wstring expected = before + L"\"" + java + L"\" -jar " + Quoted(install + L"\\jetty-home\\start.jar") +
+                                  L" --stop stop.port=17003 stop.key=qmvr$gates$hub stop.wait=20";
     const std::wstring got = Text(line);
     FUZZ_CHECK(got == expected);
     FUZZ_CHECK(got[before.size()] == L'"');
     FUZZ_CHECK(EndsWith(got, L"stop.wait=20"));
+    if (HasQuote(java) || HasQuote(install))
+        return;
+    const std::vector<std::wstring> intended = {java, L"-jar", install + L"\\jetty-home\\start.jar", L"--stop",
+                                                L"stop.port=17003", L"stop.key=qmvr$gates$hub", L"stop.wait=20"};
+    FUZZ_CHECK(SplitWindows(got.substr(before.size())) == intended);
 }
 
 // Backslashes are what the rules act on, so make them common.

@@ -7,43 +7,84 @@ void Append(StringBuffer& out, const wchar_t* piece)
 {
     out.insert(out.length(), piece, wcslen(piece));
 }
+
+void AppendRepeated(StringBuffer& out, wchar_t c, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        out.insert(out.length(), &c, 1);
+}
+
+// Appends `value` followed by `suffix` inside double quotes, so that the C
+// runtime's and CommandLineToArgvW's splitting give back exactly that text:
+// backslashes are literal unless they come before a quote, where they pair
+// up, so those before an inner quote or the closing one are doubled and an
+// inner quote is escaped. A value ending in "\" would otherwise swallow the
+// closing quote and run into every argument after it.
+void AppendQuoted(StringBuffer& out, const wchar_t* value, const wchar_t* suffix)
+{
+    Append(out, L"\"");
+    size_t backslashes = 0;
+    for (const wchar_t* part : {value, suffix}) {
+        for (const wchar_t* p = part; *p != L'\0'; ++p) {
+            if (*p == L'\\') {
+                ++backslashes;
+                continue;
+            }
+            if (*p == L'"')
+                AppendRepeated(out, L'\\', backslashes + 1);
+            AppendRepeated(out, L'\\', backslashes);
+            backslashes = 0;
+            out.insert(out.length(), p, 1);
+        }
+    }
+    AppendRepeated(out, L'\\', backslashes * 2);
+    Append(out, L"\"");
+}
+
+// The program name is split by a rule of its own: everything up to the next
+// quote, backslashes included. A Java path always ends in "java.exe".
+void AppendProgram(StringBuffer& out, const wchar_t* javaExecutable)
+{
+    Append(out, L"\"");
+    Append(out, javaExecutable);
+    Append(out, L"\"");
+}
 }  // namespace
 
 void ComposeServerCommandLine(StringBuffer& out, const ServerCommandParts& parts)
 {
-    Append(out, L"\"");
-    Append(out, parts.javaExecutable);
-    Append(out, L"\" ");
-    Append(out, L"-Djetty.home=\"");
-    Append(out, parts.installDir);
-    Append(out, L"\\jetty-home\"");
-    Append(out, L" -Djetty.base=\"");
-    Append(out, parts.installDir);
-    Append(out, L"\\jetty-base\"");
-    Append(out, L" -Djetty.logfile=\"");
-    Append(out, parts.jettyLogFile);
-    Append(out, L"\"");
-    Append(out, L" -Dovmc.logfile=\"");
-    Append(out, parts.applicationLogFile);
-    Append(out, L"\"");
+    AppendProgram(out, parts.javaExecutable);
+    Append(out, L" -Djetty.home=");
+    AppendQuoted(out, parts.installDir, L"\\jetty-home");
+    Append(out, L" -Djetty.base=");
+    AppendQuoted(out, parts.installDir, L"\\jetty-base");
+    Append(out, L" -Djetty.logfile=");
+    AppendQuoted(out, parts.jettyLogFile, L"");
+    Append(out, L" -Dovmc.logfile=");
+    AppendQuoted(out, parts.applicationLogFile, L"");
     if (parts.javaMaxMemory != nullptr) {
         Append(out, L" -Xmx");
         Append(out, parts.javaMaxMemory);
     }
-    Append(out, L" -jar \"");
-    Append(out, parts.installDir);
-    Append(out, L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT
-                L" stop.key=" OV_STOP_KEY);
+    Append(out, L" -jar ");
+    AppendQuoted(out, parts.installDir, L"\\jetty-home\\start.jar");
+    Append(out, L" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT L" stop.key=" OV_STOP_KEY);
 }
 
 void ComposeStopCommandLine(StringBuffer& out, const wchar_t* javaExecutable, const wchar_t* installDir)
 {
-    Append(out, L"\"");
-    Append(out, javaExecutable);
-    Append(out, L"\" -jar \"");
-    Append(out, installDir);
-    Append(out, L"\\jetty-home\\start.jar\" --stop stop.port=" OV_STOP_PORT L" stop.key=" OV_STOP_KEY
-                L" stop.wait=20");
+    AppendProgram(out, javaExecutable);
+    Append(out, L" -jar ");
+    AppendQuoted(out, installDir, L"\\jetty-home\\start.jar");
+    Append(out, L" --stop stop.port=" OV_STOP_PORT L" stop.key=" OV_STOP_KEY L" stop.wait=20");
+}
+
+bool IsFullPath(const wchar_t* path)
+{
+    const bool driveRoot = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                           path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    const bool unc = (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+    return driveRoot || unc;
 }
 
 void RemoveTrailingBackslash(wchar_t* path)

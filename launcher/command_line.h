@@ -16,12 +16,16 @@ struct ServerCommandParts {
     const wchar_t* javaMaxMemory;  // null: no -Xmx option
 };
 
-// Appends the Java command line that starts Jetty. Values are inserted as
-// they are, inside the quotes shown; nothing is escaped.
+// Appends the Java command line that starts Jetty. Each path goes inside
+// quotes, escaped so that Windows' argument splitting gives it back whole;
+// the memory value goes in as written.
 void ComposeServerCommandLine(StringBuffer& out, const ServerCommandParts& parts);
 // Appends the command line of Jetty's own stop command.
 void ComposeStopCommandLine(StringBuffer& out, const wchar_t* javaExecutable, const wchar_t* installDir);
 
+// A path that names the same place whatever the current folder and drive:
+// "X:\..." or "\\server\...".
+bool IsFullPath(const wchar_t* path);
 // Removes one trailing backslash, if there is one.
 void RemoveTrailingBackslash(wchar_t* path);
 // Cuts a file path at its last backslash, leaving the folder; a path

@@ -1,6 +1,7 @@
 #include <io.h>
 
 #include <cstring>
+#include <string>
 
 #include "launcher/launcher.h"
 #include "support/support.h"
@@ -62,6 +63,42 @@ bool FromRegistry(wchar_t (&candidate)[kPathChars])
     return true;
 }
 
+// The first "java.exe" in the folders that PATH names, in order. Only
+// those: the system's own search would look in the launcher's folder and
+// the current folder first, where whoever opened the prompt may have left a
+// java.exe. Empty and relative entries are skipped for the same reason; an
+// entry in quotes counts without them.
+bool FromSearchPath(wchar_t (&candidate)[kPathChars])
+{
+    const DWORD needed = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    if (needed == 0)
+        return false;
+    std::wstring path(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"PATH", &path[0], needed);
+    if (length == 0 || length >= needed)
+        return false;
+    path.resize(length);
+    size_t begin = 0;
+    while (begin <= path.size()) {
+        size_t end = path.find(L';', begin);
+        if (end == std::wstring::npos)
+            end = path.size();
+        std::wstring folder = path.substr(begin, end - begin);
+        begin = end + 1;
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+            folder = folder.substr(1, folder.size() - 2);
+        if (!IsFullPath(folder.c_str()))
+            continue;
+        if (folder.back() != L'\\' && folder.back() != L'/')
+            folder += L'\\';
+        // A folder too long for the buffer is passed over, not cut.
+        if (CopyWhole(candidate, (folder + L"java.exe").c_str()) && IsPresent(candidate))
+            return true;
+    }
+    candidate[0] = L'\0';
+    return false;
+}
+
 // Stages 2 to 5 share one candidate buffer: a stage that forms nothing
 // leaves the previous stage's candidate to its test.
 bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
@@ -90,11 +127,10 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
             return true;
     }
 
-    const DWORD length = SearchPathW(nullptr, L"java.exe", nullptr, kPathChars, candidate, nullptr);
-    if (length == 0 || length >= kPathChars)
+    if (!FromSearchPath(candidate))
         return false;
     LogCandidate(candidate, L"PATH");
-    return IsPresent(candidate);
+    return true;
 }
 
 }  // namespace

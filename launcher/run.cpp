@@ -89,23 +89,35 @@ bool ExpandWhole(const wchar_t* value, wchar_t (&expanded)[kPathChars])
     return true;
 }
 
+// Why a configured path value gave way to its default.
+enum class PathRefusal { kNone, kTooLong, kQuote };
+
 // The expanded value of `key`, or of its default when the configured value
-// does not fit; `tooLong` tells the caller to say so once the log is open.
+// does not fit, or holds a double quote: no Windows path can, and on a
+// command line it would end the argument. `refusal` tells the caller to say
+// so once the log is open.
 void ExpandSetting(const Config& config, const wchar_t* key, const wchar_t* defaultValue,
-                   wchar_t (&expanded)[kPathChars], bool& tooLong)
+                   wchar_t (&expanded)[kPathChars], PathRefusal& refusal)
 {
     const wchar_t* value = config.getValue(key, defaultValue, 0);
-    tooLong = !ExpandWhole(value, expanded);
-    if (tooLong && value != defaultValue)
+    refusal = PathRefusal::kNone;
+    if (!ExpandWhole(value, expanded))
+        refusal = PathRefusal::kTooLong;
+    else if (wcschr(expanded, L'"') != nullptr)
+        refusal = PathRefusal::kQuote;
+    if (refusal != PathRefusal::kNone && value != defaultValue)
         ExpandWhole(defaultValue, expanded);
 }
 
-void WarnTooLong(bool tooLong, const wchar_t* key)
+void WarnRefused(PathRefusal refusal, const wchar_t* key)
 {
-    if (tooLong)
+    if (refusal == PathRefusal::kTooLong)
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s is too long once expanded (259 characters at most); using its default",
                         key);
+    else if (refusal == PathRefusal::kQuote)
+        ovlog_write_tag(kLogWarning, kStartupTag,
+                        L"The value of %s holds a double quote, which no path can hold; using its default", key);
 }
 
 }  // namespace
@@ -212,12 +224,16 @@ int RunLauncher()
     config.loadConfig(g_configFile, L"Launcher", nullptr, true, true);
 
     wchar_t path[kPathChars];
-    bool logPathTooLong = false;
+    PathRefusal logPathRefusal = PathRefusal::kNone;
     ExpandSetting(config, L"/Launcher/LauncherLogFile", L"%OVWEBUI_HOME%\\logs\\launcher.log", path,
-                  logPathTooLong);
+                  logPathRefusal);
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
-    WarnTooLong(logPathTooLong, L"LauncherLogFile");
+    if (config.notAFile())
+        ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
+                        g_configFile);
+    WarnRefused(logPathRefusal, L"LauncherLogFile");
+    WarnOfWritableInstallFolders(FolderWarnings::kLog);
 
     if (!FindJavaRuntime()) {
         ovlog_close();
@@ -226,13 +242,13 @@ int RunLauncher()
     }
 
     StringBuffer commandLine;
-    bool jettyLogTooLong = false, applicationLogTooLong = false;
+    PathRefusal jettyLogRefusal = PathRefusal::kNone, applicationLogRefusal = PathRefusal::kNone;
     wchar_t jettyLog[kPathChars];
-    ExpandSetting(config, L"/Launcher/JettyLogFile", L"%OVWEBUI_HOME%\\logs\\jetty.log", jettyLog, jettyLogTooLong);
-    WarnTooLong(jettyLogTooLong, L"JettyLogFile");
+    ExpandSetting(config, L"/Launcher/JettyLogFile", L"%OVWEBUI_HOME%\\logs\\jetty.log", jettyLog, jettyLogRefusal);
+    WarnRefused(jettyLogRefusal, L"JettyLogFile");
     ExpandSetting(config, L"/Launcher/ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", path,
-                  applicationLogTooLong);
-    WarnTooLong(applicationLogTooLong, L"ApplicationLogFile");
+                  applicationLogRefusal);
+    WarnRefused(applicationLogRefusal, L"ApplicationLogFile");
     const ServerCommandParts parts{g_javaExecutable, g_installDir, jettyLog, path,
                                    config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0)};
     ComposeServerCommandLine(commandLine, parts);

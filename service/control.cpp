@@ -1,5 +1,7 @@
 #include "service/service.h"
 
+#include "launcher/launcher.h"
+
 namespace {
 
 // The text of the last error, read by the caller right after the failed call.
@@ -164,9 +166,9 @@ void InstallWebUIService()
     const bool failureActionsSet = SetFailureActions(service.get());
     const bool failureFlagSet = SetFailureActionsOnNonCrashFailures(service.get());
     const bool preshutdownSet = SetPreshutdownTimeout(service.get());
-    ConsolePrint(L"Orvane Web UI service %s %s\n", verb,
-                 described && failureActionsSet && failureFlagSet && preshutdownSet ? L"successfully"
-                                                                                    : L"with warnings");
+    const bool foldersGuarded = WarnOfWritableInstallFolders(FolderWarnings::kConsole) == 0;
+    const bool clean = described && failureActionsSet && failureFlagSet && preshutdownSet && foldersGuarded;
+    ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
 }
 
 void RemoveWebUIService()

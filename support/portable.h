@@ -67,8 +67,12 @@ public:
     // "UTF-16LE"; null detects it. sectionOnly keeps just `section`'s keys;
     // replace drops what earlier loads stored. False when the file cannot
     // be read; the configuration is then left as it was (replace aside).
+    // Only a disk file is read: anything else (a pipe, a device, a folder)
+    // counts as missing, and notAFile() then says so.
     bool loadConfig(const wchar_t* path, const wchar_t* section, const char* encoding,
                     bool sectionOnly, bool replace);
+    // The last loadConfig found something at its path that is not a file.
+    bool notAFile() const { return notAFile_; }
 
     // The same from bytes in memory; always succeeds (bad lines are skipped).
     bool loadConfigText(const unsigned char* data, size_t size, const wchar_t* section,
@@ -98,6 +102,7 @@ private:
     bool ignoreCase_;
     std::vector<Entry> entries_;
     size_t skippedLines_ = 0;
+    bool notAFile_ = false;
 };
 
 // Text decoding used by the configuration reader and the log.

@@ -58,6 +58,32 @@ TEST_F(BadInput, ConfigurationFilesOfEveryKind)
     }
 }
 
+TEST_F(BadInput, ConfigurationThatIsNotAFileGivesTheDefaultsAtOnce)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    // A pipe whose server never writes would hold a reader for ever.
+    const std::wstring pipeName = L"\\\\.\\pipe\\ovwebui-silent-" + std::to_wstring(GetCurrentProcessId());
+    UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                           4096, 4096, 0, nullptr));
+    ASSERT_TRUE(pipe);
+    for (const std::wstring& config : {pipeName, install.root()}) {
+        ScopedRegistryKey key(kRegistryKey);
+        key.setString(L"LauncherConfigFile", config);
+        DeleteFileW(install.log().c_str());
+        const ULONGLONG start = GetTickCount64();
+        const RunResult result = RunCommand(Quote(install.exe()), 20000);
+        ASSERT_TRUE(result.finished) << Narrow(config);
+        EXPECT_LT(GetTickCount64() - start, 10000u);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, DefaultLine(install));
+        const std::vector<std::string> messages = ReadLogMessages(install.log());
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.front(),
+                  "WARNING startup: The configuration file \"" + Narrow(config) + "\" is not a file; using the defaults");
+    }
+}
+
 TEST_F(BadInput, CommandLinesOverTheWindowsLimitAreRefused)
 {
     // 32767 characters is CreateProcessW's limit; Wine would cut the line

@@ -16,7 +16,8 @@
 //                   "split-utf8" (only UTF-8 output cut inside characters
 //                   across raw writes, the last one ending inside one)
 // Each start writes <mode>-invocation.txt beside the exe: the command line,
-// the current folder and OVWEBUI_HOME, one per line, in UTF-8.
+// the current folder, OVWEBUI_HOME and then each argument as the C runtime
+// split it (argv[0] first), one per line, in UTF-8.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -64,7 +65,7 @@ std::string ReadSetting(const wchar_t* file, const char* fallback)
     return text.empty() ? fallback : text;
 }
 
-void Record(const wchar_t* mode)
+void Record(const wchar_t* mode, int argc, wchar_t** argv)
 {
     wchar_t cwd[MAX_PATH * 2] = {};
     GetCurrentDirectoryW(MAX_PATH * 2, cwd);
@@ -72,10 +73,14 @@ void Record(const wchar_t* mode)
     const DWORD homeLength = GetEnvironmentVariableW(L"OVWEBUI_HOME", home, 4096);
     const std::string text = Utf8(GetCommandLineW()) + "\n" + Utf8(cwd) + "\n" +
                              (homeLength == 0 ? std::string("(unset)") : Utf8(home)) + "\n";
+    std::string arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments += Utf8(argv[i]) + "\n";
     const std::wstring path = ExeDir() + L"\\" + mode + L"-invocation.txt";
     FILE* f = _wfopen(path.c_str(), L"wb");
     if (f != nullptr) {
         fwrite(text.data(), 1, text.size(), f);
+        fwrite(arguments.data(), 1, arguments.size(), f);
         fclose(f);
     }
 }
@@ -241,7 +246,7 @@ int wmain(int argc, wchar_t** argv)
     bool stop = false;
     for (int i = 1; i < argc; ++i)
         stop = stop || wcscmp(argv[i], L"--stop") == 0;
-    Record(stop ? L"stop" : L"server");
+    Record(stop ? L"stop" : L"server", argc, argv);
 
     const std::string portText = Argument(argc, argv, L"stop.port=");
     const int port = portText.empty() ? 17003 : atoi(portText.c_str());

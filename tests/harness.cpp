@@ -2,9 +2,11 @@
 
 #include "tests/harness.h"
 
+#include <aclapi.h>
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <cstdlib>
 
 std::wstring Widen(const std::string& utf8)
 {
@@ -202,6 +204,8 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode)
         invocation.currentDir = lines[1];
     if (lines.size() > 2)
         invocation.home = lines[2];
+    if (lines.size() > 3)
+        invocation.arguments.assign(lines.begin() + 3, lines.end());
     return invocation;
 }
 
@@ -380,4 +384,62 @@ bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wc
         Sleep(50);
     }
     return true;
+}
+
+namespace {
+bool EveryoneMayAddFiles(const std::wstring& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(everyone);
+    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+    bool may = false;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&ace->SidStart, everyone))
+            may = may || (ace->Mask & FILE_ADD_FILE) != 0;
+    }
+    LocalFree(descriptor);
+    return may;
+}
+}  // namespace
+
+bool SetUnixMode(const std::wstring& path, const char* octalMode)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    using DosName = wchar_t*(CDECL*)(const char*);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+    const auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+    if (unixName == nullptr || dosName == nullptr)
+        return false;
+    char* unixPath = unixName(path.c_str());
+    wchar_t* chmod = dosName("/bin/chmod");
+    if (unixPath == nullptr || chmod == nullptr)
+        return false;
+    // Wine runs a Unix program as a process of its own that it cannot wait
+    // for, so the change is awaited in the DACL.
+    std::wstring commandLine = L"chmod " + Widen(octalMode) + L" " + Quote(Widen(unixPath));
+    const std::wstring program = chmod;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    HeapFree(GetProcessHeap(), 0, chmod);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        return false;
+    UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    const bool othersWrite = (strtoul(octalMode, nullptr, 8) & 02) != 0;
+    for (int i = 0; i < 250; ++i) {
+        if (EveryoneMayAddFiles(path) == othersWrite)
+            return true;
+        Sleep(20);
+    }
+    return false;
 }

@@ -70,9 +70,11 @@ void PlaceFakeJava(const std::wstring& path);
 void SetServerMode(const std::wstring& javaPath, const std::string& mode);
 void SetStopMode(const std::wstring& javaPath, const std::string& mode);
 // The invocation that the stand-in recorded beside `javaPath`: command line,
-// current folder, OVWEBUI_HOME; empty when it never ran in that mode.
+// current folder, OVWEBUI_HOME and the arguments as its runtime split them;
+// empty when it never ran in that mode.
 struct Invocation {
     std::string commandLine, currentDir, home;
+    std::vector<std::string> arguments;
     bool present = false;
 };
 Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
@@ -122,3 +124,9 @@ bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wc
 int TerminateProcessesBelow(const std::wstring& folder, const wchar_t* exeName);
 // Waits until a file exists.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
+
+// Sets the Unix mode of a file or folder in the prefix (only the "other"
+// bits matter here): Wine derives a file's DACL from its mode, Everyone's
+// entry from those bits, and keeps no DACL set through the API. Returns once
+// Wine shows the change, false when it did not within a few seconds.
+bool SetUnixMode(const std::wstring& path, const char* octalMode);

@@ -106,6 +106,37 @@ TEST_F(JavaSearch, EachLaterSourceWinsInTurn)
     }
 }
 
+TEST_F(JavaSearch, OnlyAbsoluteSearchPathFoldersAreSearched)
+{
+    Install install(L"install", false);
+    TempDir cwd(L"cwd");
+    const std::wstring inCwd = cwd / L"java.exe";
+    const std::wstring besideLauncher = install.dir / L"java.exe";
+    const std::wstring inRelativeEntry = cwd / L"rel\\java.exe";
+    for (const std::wstring& p : {inCwd, besideLauncher, inRelativeEntry}) {
+        PlaceFakeJava(p);
+        SetServerMode(p, "exit 0");
+    }
+    {
+        ScopedEnv path(L"PATH", L"C:\\windows\\system32;;rel;.\\rel;C:rel");
+        const RunResult result = Run(install, cwd.path().c_str());
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_EQ(JavaMessages(install).back(), kNoJava);
+        for (const std::wstring& p : {inCwd, besideLauncher, inRelativeEntry})
+            EXPECT_FALSE(ReadInvocation(p, "server").present) << Narrow(p);
+    }
+    // The same folder named in full is searched, quoted or not.
+    for (const std::wstring& entry : {cwd / L"rel", L"\"" + (cwd / L"rel\\") + L"\""}) {
+        ScopedEnv path(L"PATH", (L"rel;" + entry).c_str());
+        DeleteFileW(install.log().c_str());
+        EXPECT_EQ(Run(install, cwd.path().c_str()).exitCode, 0u);
+        EXPECT_EQ(JavaMessages(install), (std::vector<std::string>{Check(install.java(), "executable path"),
+                                                                    Check(inRelativeEntry, "PATH"),
+                                                                    Using(inRelativeEntry)}));
+        EXPECT_TRUE(ReadInvocation(inRelativeEntry, "server").present);
+    }
+}
+
 TEST_F(JavaSearch, JavaHomeWithOnlyTheJreFormTakesTwoChecks)
 {
     Install install(L"install", false);

@@ -42,3 +42,19 @@ inline std::string ExpectedServerLine(const std::wstring& java, const std::wstri
             L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 stop.key=qmvr$gates$hub";
     return Narrow(line);
 }
+
+// The arguments that Java must receive from that line, each whole.
+inline std::vector<std::string> ExpectedServerArgs(const std::wstring& java, const std::wstring& dir,
+                                                   const std::wstring& jettyLog, const std::wstring& appLog)
+{
+    return {Narrow(java),
+            Narrow(L"-Djetty.home=" + dir + L"\\jetty-home"),
+            Narrow(L"-Djetty.base=" + dir + L"\\jetty-base"),
+            Narrow(L"-Djetty.logfile=" + jettyLog),
+            Narrow(L"-Dovmc.logfile=" + appLog),
+            "-jar",
+            Narrow(dir + L"\\jetty-home\\start.jar"),
+            "jetty.server.stopAtShutdown=true",
+            "stop.port=17003",
+            "stop.key=qmvr$gates$hub"};
+}

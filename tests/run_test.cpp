@@ -44,11 +44,11 @@ TEST_F(LauncherRun, EveryKeySetAndExpandedExceptTheHeapLimit)
     WriteTextFile(install.root() + L"\\etc\\launcher.conf",
                   "[Launcher]\r\n"
                   "LauncherLogFile = %OV_TEST_LOGS%\\own\\launcher.log\r\n"
-                  "JettyLogFile = %OV_TEST_LOGS%\\jetty \"quoted\".log\r\n"
+                  "JettyLogFile = %OV_TEST_LOGS%\\jetty.log\r\n"
                   "ApplicationLogFile = %OVWEBUI_HOME%\\app.log\r\n"
                   "JavaMaxMemory = %OV_TEST_MEM%\r\n");
     EXPECT_EQ(Run(install).exitCode, 0u);
-    const std::string line = ExpectedServerLine(install.java(), install.root(), logs / L"jetty \"quoted\".log",
+    const std::string line = ExpectedServerLine(install.java(), install.root(), logs / L"jetty.log",
                                                 install.root() + L"\\app.log", L"%OV_TEST_MEM%");
     EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, line);
     const std::vector<std::string> messages = ReadLogMessages(logs / L"own\\launcher.log");
@@ -81,14 +81,26 @@ TEST_F(LauncherRun, HeapLimitAbsentEmptyOrSet)
     }
 }
 
-TEST_F(LauncherRun, InstallFolderWithBlanksStaysOneArgument)
+TEST_F(LauncherRun, PathValuesReachJavaWhole)
 {
     Install install(L"with blanks and caf\u00E9");
     SetServerMode(install.java(), "exit 0");
-    EXPECT_EQ(Run(install).exitCode, 0u);
     const std::wstring dir = install.root();
-    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
-              ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
+    const std::wstring conf = dir + L"\\etc\\launcher.conf";
+    // Trailing backslashes would escape the closing quote if left single.
+    WriteTextFile(conf, "[Launcher]\nJettyLogFile=D:\\logs\\\nApplicationLogFile=D:\\app logs\\\\\n");
+    EXPECT_EQ(Run(install).exitCode, 0u);
+    EXPECT_EQ(ReadInvocation(install.java(), "server").arguments,
+              ExpectedServerArgs(install.java(), dir, L"D:\\logs\\", L"D:\\app logs\\\\"));
+
+    // A quote, which no path holds, would add arguments of its own: refused.
+    WriteTextFile(conf, "[Launcher]\nJettyLogFile=D:\\x\" -Dinjected=\"1\n");
+    EXPECT_EQ(Run(install).exitCode, 0u);
+    EXPECT_EQ(ReadInvocation(install.java(), "server").arguments,
+              ExpectedServerArgs(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
+    EXPECT_TRUE(Contains(ReadLogMessages(install.log()),
+                         "WARNING startup: The value of JettyLogFile holds a double quote, which no path can hold; "
+                         "using its default"));
 }
 
 TEST_F(LauncherRun, ExpandedValuesThatWouldNotFitTakeTheirDefault)
