@@ -1,6 +1,7 @@
 #include <cwchar>
 
 #include "launcher/launcher.h"
+#include "launcher/version.h"
 #include "support/support.h"
 
 namespace {
@@ -140,6 +141,7 @@ int RunLauncher()
                   logPathTooLong);
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
+    ovlog_write_tag(kLogInformation, kStartupTag, L"Orvane Web UI launcher " OV_VERSION_TEXT L" starting");
     WarnTooLong(logPathTooLong, L"LauncherLogFile");
 
     if (!FindJavaRuntime()) {
