@@ -3,11 +3,12 @@
 # make demo    runs the launcher on a real Java and Jetty (build/demo)
 # make bench   measures the launcher against its floors (release build)
 # make fuzz    runs the fuzz targets natively for FUZZ_SECONDS each
+# make dist    packs build/dist/ovwebui-<version>-win-x64.zip and its .sha256
 BUILD ?= build
 TOOLCHAIN := cmake/mingw-w64-x86_64.cmake
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure check demo demo-kit bench fuzz clean
+.PHONY: all deps configure check demo demo-kit bench fuzz dist clean
 
 all: configure
 	cmake --build $(BUILD) -j2
@@ -36,6 +37,10 @@ demo: demo-kit
 
 bench: all
 	scripts/bench.sh $(BUILD)
+
+dist: configure
+	cmake --build $(BUILD) -j2 --target ovwebui
+	scripts/dist.sh $(BUILD)
 
 fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -1,6 +1,7 @@
 #include <cwchar>
 
 #include "launcher/launcher.h"
+#include "launcher/version.h"
 #include "support/support.h"
 
 namespace {
@@ -229,6 +230,7 @@ int RunLauncher()
                   logPathRefusal);
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
+    ovlog_write_tag(kLogInformation, kStartupTag, L"Orvane Web UI launcher " OV_VERSION_TEXT L" starting");
     if (config.notAFile())
         ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
                         g_configFile);

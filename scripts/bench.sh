@@ -252,7 +252,7 @@ row "2 Service stop latency (ms)" stop.service stop.floor 1 diff-max 300 "floor 
 row "3 Idle CPU, foreground (ms/$((window_ms / 1000)) s)" idle.fg idle.floor 2 below 20 "< 20 ms"
 row "3 Idle CPU, service (ms/$((window_ms / 1000)) s)" idle.service idle.floor 2 below 20 "< 20 ms"
 row "4 Log, 4 threads (messages/s)" log.launcher log.floor 0 at-least 200000 ">= 200000/s"
-row "5 Size, stripped exe (KiB)" size.launcher size.floor 1 at-most 512 "<= 512, static" \
+row "5 Size, stripped exe (KiB)" size.launcher size.floor 1 at-most 200 "<= 200, static" \
   "$([ "$static" = yes ] && [ "$stripped" = yes ] && echo ok || echo not-static-or-stripped)"
 row "6 Peak working set (KiB)" mem.launcher mem.floor 0 ratio-max 1.20 "ratio <= 1.20"
 echo

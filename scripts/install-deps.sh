@@ -10,6 +10,7 @@ command -v wine >/dev/null || need+=(wine)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v curl >/dev/null || need+=(curl)
+command -v zip >/dev/null || need+=(zip)
 command -v setsid >/dev/null || need+=(util-linux)
 command -v pkill >/dev/null || need+=(procps)
 if [ ${#need[@]} -gt 0 ]; then
