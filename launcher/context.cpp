@@ -1,7 +1,6 @@
 #include <cwchar>
 
 #include "launcher/launcher.h"
-#include "service/service.h"
 #include "support/support.h"
 
 wchar_t g_installDir[kPathChars];
@@ -30,34 +29,9 @@ void InitInstallContext()
     RemoveTrailingBackslash(g_installDir);
     SetEnvironmentVariableW(kHomeVariable, g_installDir);
     if (g_configFile[0] == L'\0') {
-        wcslcpy(g_configFile, g_installDir, kPathChars);
-        wcslcat(g_configFile, L"\\etc\\launcher.conf", kPathChars);
+        // Cut to the buffer as it comes: a cut path names a file that is
+        // almost never there, and a missing file means the defaults.
+        wcslcpy(g_configFile, g_installDir);
+        wcslcat(g_configFile, L"\\etc\\launcher.conf");
     }
-}
-
-int LauncherMain(int argc, wchar_t** argv)
-{
-    InitInstallContext();
-    if (argc < 2) {
-        // Only in the foreground: a service must not take logoff events for its own.
-        SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
-        return RunLauncher();
-    }
-
-    const wchar_t* word = argv[1];
-    if (ov_wcsicmp(word, L"service") == 0)
-        RunService();
-    else if (ov_wcsicmp(word, L"install") == 0)
-        InstallWebUIService();
-    else if (ov_wcsicmp(word, L"remove") == 0)
-        RemoveWebUIService();
-    else if (ov_wcsicmp(word, L"start") == 0)
-        StartWebUIService();
-    else if (ov_wcsicmp(word, L"stop") == 0)
-        StopWebUIService();
-    else {
-        ConsolePrint(L"Invalid command line option \"%s\"\n", word);
-        return kExitInvalidOption;
-    }
-    return 0;
 }

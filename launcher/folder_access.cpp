@@ -85,7 +85,7 @@ int WarnOfWritableInstallFolders(FolderWarnings where)
             AddFolder(folders, root + child);
     }
     wchar_t configFolder[kPathChars];
-    wcslcpy(configFolder, g_configFile, kPathChars);
+    wcslcpy(configFolder, g_configFile);
     if (wcschr(configFolder, L'\\') != nullptr) {
         RemoveLastComponent(configFolder);
         AddFolder(folders, configFolder);

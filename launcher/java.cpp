@@ -36,11 +36,14 @@ bool ReadEnvironment(const wchar_t* name, wchar_t (&value)[kPathChars])
     return true;
 }
 
-// Formats "<value><suffix>" into the candidate; a result that would be cut
-// leaves it empty, since a cut path could name another file.
-bool FormCandidate(wchar_t (&candidate)[kPathChars], const wchar_t* value, const wchar_t* suffix)
+// The one way candidates are made: "<folder><suffix>" whole, or an empty
+// candidate, since a path cut to the buffer could name another file.
+bool FormCandidate(wchar_t (&candidate)[kPathChars], const wchar_t* folder, const wchar_t* suffix)
 {
-    return CopyWhole(candidate, FormatWide(L"%s%s", value, suffix).c_str());
+    if (CopyWhole(candidate, folder) && AppendWhole(candidate, suffix))
+        return true;
+    candidate[0] = L'\0';
+    return false;
 }
 
 bool FromRegistry(wchar_t (&candidate)[kPathChars])
@@ -58,9 +61,7 @@ bool FromRegistry(wchar_t (&candidate)[kPathChars])
     wchar_t home[kJavaHomeChars];
     if (!ReadRegistryString(versionKey.get(), L"JavaHome", home))
         return false;
-    wcslcpy(candidate, home, kPathChars);
-    wcslcat(candidate, L"\\bin\\java.exe", kPathChars);
-    return true;
+    return FormCandidate(candidate, home, L"\\bin\\java.exe");
 }
 
 // The first "java.exe" in the folders that PATH names, in order. Only
@@ -89,18 +90,19 @@ bool FromSearchPath(wchar_t (&candidate)[kPathChars])
             folder = folder.substr(1, folder.size() - 2);
         if (!IsFullPath(folder.c_str()))
             continue;
-        if (folder.back() != L'\\' && folder.back() != L'/')
-            folder += L'\\';
+        const wchar_t* name = folder.back() == L'\\' || folder.back() == L'/' ? L"java.exe" : L"\\java.exe";
         // A folder too long for the buffer is passed over, not cut.
-        if (CopyWhole(candidate, (folder + L"java.exe").c_str()) && IsPresent(candidate))
+        if (FormCandidate(candidate, folder.c_str(), name) && IsPresent(candidate))
             return true;
     }
     candidate[0] = L'\0';
     return false;
 }
 
-// Stages 2 to 5 share one candidate buffer: a stage that forms nothing
-// leaves the previous stage's candidate to its test.
+// The sources after the private runtime: ORVANE_HOME's runtime, the
+// registered Java runtime, JAVA_HOME, then PATH. They share one candidate
+// buffer: a source that forms nothing leaves the previous candidate to its
+// test.
 bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
 {
     wchar_t value[kPathChars];
@@ -138,18 +140,16 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
 bool FindJavaRuntime()
 {
     bool found = false;
-    if (CopyWhole(g_javaExecutable, g_installDir) && AppendWhole(g_javaExecutable, L"\\jre\\bin\\java.exe")) {
+    // The installation's private runtime first.
+    if (FormCandidate(g_javaExecutable, g_installDir, L"\\jre\\bin\\java.exe")) {
         LogCandidate(g_javaExecutable, L"executable path");
         found = IsPresent(g_javaExecutable);
-    } else {
-        // Too long for the buffer: cut, it could name another file.
-        g_javaExecutable[0] = L'\0';
     }
     if (!found) {
         wchar_t candidate[kPathChars];
         found = FindInSharedSources(candidate);
         if (found)
-            wcslcpy(g_javaExecutable, candidate, kPathChars);
+            wcslcpy(g_javaExecutable, candidate);
     }
     if (!found) {
         ovlog_write_tag(kLogError, kJavaTag, L"Cannot find suitable Java runtime environment");

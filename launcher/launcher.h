@@ -1,5 +1,5 @@
-// The launcher core: installation context and command dispatch, Java
-// runtime discovery, and the run that starts and waits for the server.
+// The launcher core: the installation context, Java runtime discovery, the
+// run that starts and waits for the server, and its graceful stop.
 #pragma once
 
 #include <windows.h>
@@ -28,8 +28,6 @@ enum RunStatus : int {
 };
 constexpr int kExitInvalidOption = 3;
 
-// The whole entry point: context, then dispatch on argv[1].
-int LauncherMain(int argc, wchar_t** argv);
 // Fills g_installDir and g_configFile and publishes OVWEBUI_HOME.
 void InitInstallContext();
 

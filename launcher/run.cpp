@@ -15,9 +15,8 @@ constexpr size_t kMaxCommandLineChars = 32767;
 
 void LogCreateFailure(DWORD error)
 {
-    wchar_t text[kErrorTextChars];
     ovlog_write_tag(kLogError, kStartupTag, L"Cannot create process (Error 0x%08x: %s)", error,
-                    GetSystemErrorText(error, text, kErrorTextChars));
+                    ErrorText(error).get());
 }
 
 // The stop request, shared between the run and whoever asks for the stop
@@ -70,11 +69,10 @@ void PutInServerJob(HANDLE process)
                                                                  : GetLastError();
     if (error == ERROR_SUCCESS)
         return;
-    wchar_t text[kErrorTextChars];
     ovlog_write_tag(kLogWarning, kStartupTag,
                     L"Cannot put the server process in the launcher's job (Error 0x%08x: %s); it would outlive a "
                     L"killed launcher",
-                    error, GetSystemErrorText(error, text, kErrorTextChars));
+                    error, ErrorText(error).get());
 }
 
 // Expands a configuration value into `expanded`. A value that would need
@@ -221,8 +219,8 @@ bool ExecuteServerProcess(wchar_t* commandLine)
 
 int RunLauncher()
 {
-    Config config(true);
-    config.loadConfig(g_configFile, L"Launcher", nullptr, true, true);
+    Config config(/*ignoreCase=*/true);
+    config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
 
     wchar_t path[kPathChars];
     PathRefusal logPathRefusal = PathRefusal::kNone;

@@ -39,7 +39,8 @@ void SetStopProgressReporter(StopProgressReporter reporter)
     g_stopProgress = reporter;
 }
 
-LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine) : ProcessExecutor(commandLine, false, false)
+LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
+    : ProcessExecutor(commandLine, /*newProcessGroup=*/false, /*showWindow=*/false)
 {
 }
 
@@ -63,9 +64,8 @@ void StopServer(HANDLE server)
         ReportStopProgress();
         if (!stopCommand.execute()) {
             const DWORD error = stopCommand.lastError();
-            wchar_t text[kErrorTextChars];
             ovlog_write_tag(kLogWarning, kShutdownTag, L"Cannot run the stop command (Error 0x%08x: %s)", error,
-                            GetSystemErrorText(error, text, kErrorTextChars));
+                            ErrorText(error).get());
         } else if (!WaitReportingProgress(kStopCommandWaitMs,
                                           [&stopCommand](DWORD ms) { return stopCommand.waitForCompletion(ms); })) {
             ovlog_write_tag(kLogWarning, kShutdownTag, L"The stop command did not end within %u s; giving up on it",

@@ -4,16 +4,6 @@
 
 namespace {
 
-// The text of the last error, read by the caller right after the failed call.
-class ErrorText {
-public:
-    explicit ErrorText(DWORD code) { GetSystemErrorText(code, text_, kErrorTextChars); }
-    const wchar_t* get() const { return text_; }
-
-private:
-    wchar_t text_[kErrorTextChars];
-};
-
 UniqueServiceHandle OpenManager()
 {
     // GENERIC_WRITE for every command, as "install" needs it to create.
@@ -137,14 +127,13 @@ void InstallWebUIService()
         ConsolePrint(L"ERROR: Cannot get the launcher's own path (%s)\n", ErrorText(error).get());
         return;
     }
-    wchar_t binaryPath[324];
-    wcslcpy(binaryPath, FormatWide(L"\"%s\" service", launcherPath).c_str(), 324);
+    const std::wstring binaryPath = FormatWide(L"\"%s\" service", launcherPath);
 
     const wchar_t* verb = L"created";
     UniqueServiceHandle service(CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
                                                GENERIC_READ | SERVICE_CHANGE_CONFIG | SERVICE_START,
                                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                               binaryPath, nullptr, nullptr, nullptr, nullptr, nullptr));
+                                               binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
         const DWORD error = GetLastError();
         if (error != ERROR_SERVICE_EXISTS) {

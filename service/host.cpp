@@ -96,7 +96,6 @@ void RunService()
     // Returns once ServiceMain has reported the service stopped, its last act.
     if (!StartServiceCtrlDispatcherW(dispatchTable)) {
         const DWORD error = GetLastError();
-        wchar_t text[kErrorTextChars];
-        ConsolePrint(L"StartServiceCtrlDispatcher() failed: %s\n", GetSystemErrorText(error, text, kErrorTextChars));
+        ConsolePrint(L"StartServiceCtrlDispatcher() failed: %s\n", ErrorText(error).get());
     }
 }

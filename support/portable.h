@@ -15,6 +15,10 @@
 // text was cut.
 size_t wcslcpy(wchar_t* dst, const wchar_t* src, size_t size);
 size_t wcslcat(wchar_t* dst, const wchar_t* src, size_t size);
+template <size_t N>
+size_t wcslcpy(wchar_t (&dst)[N], const wchar_t* src) { return wcslcpy(dst, src, N); }
+template <size_t N>
+size_t wcslcat(wchar_t (&dst)[N], const wchar_t* src) { return wcslcat(dst, src, N); }
 
 // 0 when equal ignoring letter case; otherwise the sign of the first
 // difference, like wcscmp on case-folded text.

@@ -1,0 +1,33 @@
+// The entry point: the installation context, then the first argument.
+// Above both subsystems: it is the one place that reaches the service and
+// the launcher alike.
+#include "launcher/launcher.h"
+#include "service/service.h"
+#include "support/support.h"
+
+int wmain(int argc, wchar_t** argv)
+{
+    InitInstallContext();
+    if (argc < 2) {
+        // Only in the foreground: a service must not take logoff events for its own.
+        SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
+        return RunLauncher();
+    }
+
+    const wchar_t* word = argv[1];
+    if (ov_wcsicmp(word, L"service") == 0)
+        RunService();
+    else if (ov_wcsicmp(word, L"install") == 0)
+        InstallWebUIService();
+    else if (ov_wcsicmp(word, L"remove") == 0)
+        RemoveWebUIService();
+    else if (ov_wcsicmp(word, L"start") == 0)
+        StartWebUIService();
+    else if (ov_wcsicmp(word, L"stop") == 0)
+        StopWebUIService();
+    else {
+        ConsolePrint(L"Invalid command line option \"%s\"\n", word);
+        return kExitInvalidOption;
+    }
+    return 0;
+}
