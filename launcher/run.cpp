@@ -193,7 +193,13 @@ bool ExecuteServerProcess(wchar_t* commandLine)
     {
         const UniqueKernelHandle thread(info.hThread);
         PutInServerJob(process.get());
-        ResumeThread(thread.get());
+        // A server left suspended would be waited for for ever.
+        if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+            const DWORD error = GetLastError();
+            TerminateProcess(process.get(), 1);
+            LogCreateFailure(error);
+            return false;
+        }
     }
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
 

@@ -61,7 +61,6 @@ void StopServer(HANDLE server)
     {
         LoggingProcessExecutor stopCommand(commandLine.getText());
         stopCommand.setJob(ServerJob());
-        ReportStopProgress();
         if (!stopCommand.execute()) {
             const DWORD error = stopCommand.lastError();
             ovlog_write_tag(kLogWarning, kShutdownTag, L"Cannot run the stop command (Error 0x%08x: %s)", error,

@@ -15,58 +15,40 @@ UniqueServiceHandle OpenManager()
     return manager;
 }
 
-bool SetDescription(SC_HANDLE service)
+// Sets one part of the registration; on failure prints "WARNING: cannot
+// set service <what> (<error text>)". Where `optional`, a system that does
+// not know the setting at all (ERROR_INVALID_LEVEL) has nothing to set: no
+// warning then.
+bool ChangeConfig(SC_HANDLE service, DWORD level, void* info, const wchar_t* what, bool optional = false)
+{
+    if (ChangeServiceConfig2W(service, level, info))
+        return true;
+    const DWORD error = GetLastError();
+    if (optional && error == ERROR_INVALID_LEVEL)
+        return true;
+    ConsolePrint(L"WARNING: cannot set service %s (%s)\n", what, ErrorText(error).get());
+    return false;
+}
+
+// Every part after the service's creation; false when any of them failed.
+bool ConfigureService(SC_HANDLE service)
 {
     SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(kServiceDescription)};
-    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
-        return true;
-    const DWORD error = GetLastError();
-    ConsolePrint(L"WARNING: cannot set service description (%s)\n", ErrorText(error).get());
-    return false;
-}
-
-bool SetFailureActions(SC_HANDLE service)
-{
     SC_ACTION restart{SC_ACTION_RESTART, kRestartDelayMs};
-    SERVICE_FAILURE_ACTIONSW actions{};
-    actions.dwResetPeriod = kFailureResetPeriodSeconds;
-    actions.lpRebootMsg = nullptr;
-    actions.lpCommand = nullptr;
-    actions.cActions = 1;
-    actions.lpsaActions = &restart;
-    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions))
-        return true;
-    const DWORD error = GetLastError();
-    ConsolePrint(L"WARNING: cannot set service failure actions (%s)\n", ErrorText(error).get());
-    return false;
-}
-
-// Windows runs the failure actions for a service that reports its own
-// failure (exit codes 1066 with 1, 2 or 3) only with this flag set. A
-// system that does not know the setting has nothing to set: no warning.
-bool SetFailureActionsOnNonCrashFailures(SC_HANDLE service)
-{
-    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
-    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag))
-        return true;
-    const DWORD error = GetLastError();
-    if (error == ERROR_INVALID_LEVEL)
-        return true;
-    ConsolePrint(L"WARNING: cannot set service failure actions for non-crash failures (%s)\n",
-                 ErrorText(error).get());
-    return false;
-}
-
-// Windows gives a service only a few seconds for the shutdown control; the
-// pre-shutdown time lets the whole graceful stop run.
-bool SetPreshutdownTimeout(SC_HANDLE service)
-{
-    SERVICE_PRESHUTDOWN_INFO info{kPreshutdownTimeoutMs};
-    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &info))
-        return true;
-    const DWORD error = GetLastError();
-    ConsolePrint(L"WARNING: cannot set service pre-shutdown timeout (%s)\n", ErrorText(error).get());
-    return false;
+    SERVICE_FAILURE_ACTIONSW actions{kFailureResetPeriodSeconds, nullptr, nullptr, 1, &restart};
+    // Windows runs the failure actions for a service that reports its own
+    // failure (1066 with 1, 2 or 3) only with this flag set.
+    SERVICE_FAILURE_ACTIONS_FLAG onNonCrashFailures{TRUE};
+    // Windows gives the shutdown control only a few seconds; the
+    // pre-shutdown time lets the whole graceful stop run.
+    SERVICE_PRESHUTDOWN_INFO preshutdown{kPreshutdownTimeoutMs};
+    // Each is tried whatever became of the ones before it.
+    bool clean = ChangeConfig(service, SERVICE_CONFIG_DESCRIPTION, &description, L"description");
+    clean &= ChangeConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions, L"failure actions");
+    clean &= ChangeConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onNonCrashFailures,
+                          L"failure actions for non-crash failures", /*optional=*/true);
+    clean &= ChangeConfig(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown, L"pre-shutdown timeout");
+    return clean;
 }
 
 // Sends the stop and waits until the service reports itself stopped, so
@@ -151,12 +133,9 @@ void InstallWebUIService()
         }
         verb = L"updated";
     }
-    const bool described = SetDescription(service.get());
-    const bool failureActionsSet = SetFailureActions(service.get());
-    const bool failureFlagSet = SetFailureActionsOnNonCrashFailures(service.get());
-    const bool preshutdownSet = SetPreshutdownTimeout(service.get());
+    const bool configured = ConfigureService(service.get());
     const bool foldersGuarded = WarnOfWritableInstallFolders(FolderWarnings::kConsole) == 0;
-    const bool clean = described && failureActionsSet && failureFlagSet && preshutdownSet && foldersGuarded;
+    const bool clean = configured && foldersGuarded;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
 }
 
