@@ -420,14 +420,15 @@ bool SetUnixMode(const std::wstring& path, const char* octalMode)
         return false;
     char* unixPath = unixName(path.c_str());
     wchar_t* chmod = dosName("/bin/chmod");
-    if (unixPath == nullptr || chmod == nullptr)
-        return false;
     // Wine runs a Unix program as a process of its own that it cannot wait
     // for, so the change is awaited in the DACL.
-    std::wstring commandLine = L"chmod " + Widen(octalMode) + L" " + Quote(Widen(unixPath));
-    const std::wstring program = chmod;
+    const bool named = unixPath != nullptr && chmod != nullptr;
+    std::wstring commandLine = named ? L"chmod " + Widen(octalMode) + L" " + Quote(Widen(unixPath)) : L"";
+    const std::wstring program = named ? chmod : L"";
     HeapFree(GetProcessHeap(), 0, unixPath);
     HeapFree(GetProcessHeap(), 0, chmod);
+    if (!named)
+        return false;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};

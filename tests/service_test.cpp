@@ -408,17 +408,18 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         const char* stopMode;
         const char* expectedOutput;
         bool terminated;  // the server had to be terminated after its grace
+        ULONGLONG atLeastMs;  // a stop that did not wait for the server is a fault
     } cases[] = {
         // 4 MiB of output as fast as it can be written.
-        {"flood", "serve", "flood 4194304", "fake-java: server answered Stopped", false},
+        {"flood", "serve", "flood 4194304", "fake-java: server answered Stopped", false, 0},
         // Output with no line break at all.
-        {"no line breaks", "serve", "no-newline", "chunk-without-newline;chunk-without-newline;", false},
+        {"no line breaks", "serve", "no-newline", "chunk-without-newline;chunk-without-newline;", false, 0},
         // The server ends by itself while it is being stopped, without an answer.
-        {"server ends during the stop", "exit-on-connect", "normal", "fake-java: no answer", false},
+        {"server ends during the stop", "exit-on-connect", "normal", "fake-java: no answer", false, 0},
         // A server that takes 3 s after its answer is let finish.
-        {"slow server", "slow-stop 3000", "normal", "fake-java: server answered Stopped", false},
+        {"slow server", "slow-stop 3000", "normal", "fake-java: server answered Stopped", false, 3000},
         // A deaf server gets its grace, then is terminated.
-        {"deaf server", "ignore-stop", "normal", "fake-java: no answer", true},
+        {"deaf server", "ignore-stop", "normal", "fake-java: no answer", true, 5000},
     };
     for (const auto& c : cases) {
         Install install;
@@ -433,6 +434,7 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 30000)) << c.what;
         const ULONGLONG stopMs = GetTickCount64() - stopAt;
         EXPECT_LT(stopMs, 15000u) << c.what;
+        EXPECT_GE(stopMs, c.atLeastMs) << c.what;
         printf("%s: stopped in %llu ms\n", c.what, stopMs);
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << c.what;
         EXPECT_TRUE(WaitForPortState(17003, false, 5000)) << c.what;
