@@ -10,6 +10,9 @@ int wmain(int argc, wchar_t** argv)
     InitInstallContext();
     if (argc < 2) {
         // Only in the foreground: a service must not take logoff events for its own.
+        // A parent that started us with CREATE_NEW_PROCESS_GROUP left Ctrl+C
+        // ignored; take it back first.
+        SetConsoleCtrlHandler(nullptr, FALSE);
         SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
         return RunLauncher();
     }

@@ -5,7 +5,11 @@
 #include "support/portable.h"
 
 // Jetty's stop channel; the server and the stop command must use the same pair.
-#define OV_STOP_PORT L"17003"
+// The port is also how the launcher sees that the server is up.
+#define OV_STOP_PORT_NUMBER 17003
+#define OV_WIDE_TEXT_(x) L## #x
+#define OV_WIDE_TEXT(x) OV_WIDE_TEXT_(x)
+#define OV_STOP_PORT OV_WIDE_TEXT(OV_STOP_PORT_NUMBER)
 #define OV_STOP_KEY L"qmvr$gates$hub"
 
 struct ServerCommandParts {

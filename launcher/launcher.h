@@ -53,18 +53,40 @@ bool ExecuteServerProcess(wchar_t* commandLine);
 // the console). A request only signals the run: the run's own thread does
 // the graceful stop, so the caller returns at once. A request is final for
 // the process: once made, no server is created any more.
-void RequestServerStop();
+enum class StopCause {
+    kRequest,       // run Jetty's stop command at once
+    kConsoleEvent,  // the server shares the console and got the same event:
+                    // it is stopping itself, so first give it time to end
+};
+void RequestServerStop(StopCause cause = StopCause::kRequest);
 // True when the last server process ended with no stop requested: a crash,
 // an exit of its own, a kill from outside.
 bool ServerEndedOnItsOwn();
-// Called during the graceful stop, at least every kStopProgressIntervalMs,
-// so the service host can show the service manager that the stop goes on.
-using StopProgressReporter = void (*)();
-void SetStopProgressReporter(StopProgressReporter reporter);
+
+// How the run tells its host how far it has come. `progress` is called
+// while the run waits for the server to come up and during the graceful
+// stop, at least every kStopProgressIntervalMs; `ready` once, when the
+// server is up (or the wait for it gave up with the server alive).
+using RunReporter = void (*)();
+void SetRunReporters(RunReporter progress, RunReporter ready);
+
+// How the wait for the server's stop port ended.
+enum class ServerWait { kReady, kGaveUp, kEnded, kStopRequested };
+// How long a server may take to open its stop port before it is reported
+// up all the same.
+constexpr DWORD kServerReadyWaitMs = 120000;
+// Waits until something accepts a connection on 127.0.0.1 at the stop port,
+// `server` ends or `stopEvent` is set, at most kServerReadyWaitMs,
+// reporting the run's progress every second.
+ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent);
 
 // Foreground console events: Ctrl+C, Ctrl+Break and closing the console
 // run the graceful stop instead of ending the launcher on the spot.
 BOOL WINAPI ConsoleCtrlHandler(DWORD event);
+// Windows ends a console process about 5 s after it is sent the close,
+// logoff or shutdown event, whatever its handler does: the handler holds
+// the process for the run's stop until just before that.
+constexpr DWORD kConsoleCloseWaitMs = 4500;
 
 // Jetty's stop command waits up to 20 s itself (stop.wait=20); ours is longer.
 constexpr DWORD kStopCommandWaitMs = 30000;
@@ -82,8 +104,13 @@ HANDLE ServerJob();
 
 // Asks Jetty to stop through its stop port, waits for the stop command at
 // most kStopCommandWaitMs, gives the server kServerExitGraceMs to end, then
-// terminates it. Runs on the thread that waits for the server.
-void StopServer(HANDLE server);
+// terminates it. After a console event the server first gets
+// kServerExitGraceMs to end by itself, and the stop command runs only if it
+// has not. Runs on the thread that waits for the server.
+void StopServer(HANDLE server, StopCause cause);
+// Report through the reporters of SetRunReporters, if there are any.
+void ReportRunProgress();
+void ReportServerReady();
 
 // Writes each chunk of the stop command's output to the log.
 class LoggingProcessExecutor : public ProcessExecutor {

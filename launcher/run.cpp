@@ -24,6 +24,7 @@ void LogCreateFailure(DWORD error)
 // waits for its server or this event, and does the graceful stop itself.
 SRWLOCK g_stopLock = SRWLOCK_INIT;
 bool g_stopRequested = false;
+StopCause g_stopCause = StopCause::kRequest;
 bool g_serverEndedOnItsOwn = false;
 UniqueKernelHandle g_stopEvent;
 // Signalled whenever a run has ended; closing the console waits for it.
@@ -43,30 +44,54 @@ HANDLE StopEvent()
     return EventLocked(g_stopEvent);
 }
 
+StopCause StopCauseOfRequest()
+{
+    ScopedLock lock(g_stopLock);
+    return g_stopCause;
+}
+
 HANDLE RunEndedEvent()
 {
     ScopedLock lock(g_stopLock);
     return EventLocked(g_runEnded);
 }
 
-UniqueKernelHandle CreateKillOnCloseJob()
+struct ServerJobRecord {
+    UniqueKernelHandle job;
+    DWORD error = ERROR_SUCCESS;  // why there is no job
+};
+
+ServerJobRecord CreateKillOnCloseJob()
 {
-    UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
+    ServerJobRecord record;
+    record.job.reset(CreateJobObjectW(nullptr, nullptr));
+    if (!record.job) {
+        record.error = GetLastError();
+        return record;
+    }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
-        job.reset();
-    return job;
+    if (!SetInformationJobObject(record.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        record.error = GetLastError();
+        record.job.reset();
+    }
+    return record;
+}
+
+const ServerJobRecord& ServerJobState()
+{
+    static const ServerJobRecord record = CreateKillOnCloseJob();
+    return record;
 }
 
 // Without the job a killed launcher would leave the server running,
 // holding its ports; say so, then run it all the same.
 void PutInServerJob(HANDLE process)
 {
-    const HANDLE job = ServerJob();
-    const DWORD error = job == nullptr ? ERROR_INVALID_HANDLE
-                        : AssignProcessToJobObject(job, process) ? ERROR_SUCCESS
-                                                                 : GetLastError();
+    const ServerJobRecord& record = ServerJobState();
+    const DWORD error = !record.job ? record.error
+                        : AssignProcessToJobObject(record.job.get(), process) ? ERROR_SUCCESS
+                                                                              : GetLastError();
     if (error == ERROR_SUCCESS)
         return;
     ovlog_write_tag(kLogWarning, kStartupTag,
@@ -123,15 +148,17 @@ void WarnRefused(PathRefusal refusal, const wchar_t* key)
 
 HANDLE ServerJob()
 {
-    static const UniqueKernelHandle job = CreateKillOnCloseJob();
-    return job.get();
+    return ServerJobState().job.get();
 }
 
-void RequestServerStop()
+void RequestServerStop(StopCause cause)
 {
     HANDLE stopEvent = nullptr;
     {
         ScopedLock lock(g_stopLock);
+        // The first request decides how the stop goes.
+        if (!g_stopRequested)
+            g_stopCause = cause;
         g_stopRequested = true;
         stopEvent = EventLocked(g_stopEvent);
     }
@@ -148,15 +175,19 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD event)
 {
     switch (event) {
     case CTRL_C_EVENT:
+        RequestServerStop(StopCause::kConsoleEvent);
+        return TRUE;
     case CTRL_BREAK_EVENT:
-        RequestServerStop();
+        // Java answers Ctrl+Break with a thread dump and goes on serving.
+        RequestServerStop(StopCause::kRequest);
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        // The process ends when this returns: hold it until the run is over.
-        RequestServerStop();
-        WaitForSingleObject(RunEndedEvent(), kStopWorstCaseMs);
+        // The process ends when this returns, and Windows ends it anyway
+        // soon after: hold it for the run as long as that allows.
+        RequestServerStop(StopCause::kConsoleEvent);
+        WaitForSingleObject(RunEndedEvent(), kConsoleCloseWaitMs);
         return TRUE;
     default:
         return FALSE;
@@ -203,9 +234,32 @@ bool ExecuteServerProcess(wchar_t* commandLine)
     }
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
 
-    const HANDLE waits[] = {process.get(), stopEvent};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
-        StopServer(process.get());
+    const ULONGLONG startedAt = GetTickCount64();
+    bool stopRequested = false;
+    switch (WaitForServerReady(process.get(), stopEvent)) {
+    case ServerWait::kReady:
+        ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms",
+                        static_cast<unsigned>(GetTickCount64() - startedAt));
+        ReportServerReady();
+        break;
+    case ServerWait::kGaveUp:
+        ovlog_write_tag(kLogWarning, kStartupTag,
+                        L"Jetty's stop port " OV_STOP_PORT L" did not answer within %u s; reporting the service running",
+                        static_cast<unsigned>(kServerReadyWaitMs / 1000));
+        ReportServerReady();
+        break;
+    case ServerWait::kEnded:
+        break;
+    case ServerWait::kStopRequested:
+        stopRequested = true;
+        break;
+    }
+    if (!stopRequested) {
+        const HANDLE waits[] = {process.get(), stopEvent};
+        stopRequested = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    }
+    if (stopRequested)
+        StopServer(process.get(), StopCauseOfRequest());
     WaitForSingleObject(process.get(), INFINITE);
 
     DWORD exitCode = 0;

@@ -5,13 +5,9 @@ namespace {
 
 constexpr wchar_t kShutdownTag[] = L"shutdown";
 
-StopProgressReporter g_stopProgress = nullptr;
-
-void ReportStopProgress()
-{
-    if (g_stopProgress != nullptr)
-        g_stopProgress();
-}
+// Set by the service host before its run starts, then only read.
+RunReporter g_progressReporter = nullptr;
+RunReporter g_readyReporter = nullptr;
 
 // Waits up to `totalMs` in slices of kStopProgressIntervalMs, reporting
 // progress before each, so a long wait still shows the service manager a
@@ -24,7 +20,7 @@ bool WaitReportingProgress(DWORD totalMs, Wait wait)
         const ULONGLONG now = GetTickCount64();
         const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
         const DWORD slice = left < kStopProgressIntervalMs ? left : kStopProgressIntervalMs;
-        ReportStopProgress();
+        ReportRunProgress();
         if (wait(slice))
             return true;
         if (slice == left)
@@ -34,9 +30,22 @@ bool WaitReportingProgress(DWORD totalMs, Wait wait)
 
 }  // namespace
 
-void SetStopProgressReporter(StopProgressReporter reporter)
+void SetRunReporters(RunReporter progress, RunReporter ready)
 {
-    g_stopProgress = reporter;
+    g_progressReporter = progress;
+    g_readyReporter = ready;
+}
+
+void ReportRunProgress()
+{
+    if (g_progressReporter != nullptr)
+        g_progressReporter();
+}
+
+void ReportServerReady()
+{
+    if (g_readyReporter != nullptr)
+        g_readyReporter();
 }
 
 LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
@@ -54,8 +63,13 @@ void LoggingProcessExecutor::outputReceived(const char* chunk)
     ovlog_debug_tag(L"jetty", 5, L"%s", NarrowAsWide(chunk).c_str());
 }
 
-void StopServer(HANDLE server)
+void StopServer(HANDLE server, StopCause cause)
 {
+    const auto serverEnded = [server](DWORD ms) { return WaitForSingleObject(server, ms) == WAIT_OBJECT_0; };
+    // Jetty stops itself on the console's event (stopAtShutdown); its stop
+    // command would then only find the port closed and say so at length.
+    if (cause == StopCause::kConsoleEvent && WaitReportingProgress(kServerExitGraceMs, serverEnded))
+        return;
     StringBuffer commandLine;
     ComposeStopCommandLine(commandLine, g_javaExecutable, g_installDir);
     {
@@ -73,8 +87,7 @@ void StopServer(HANDLE server)
         // Leaving the scope ends a stop command still running and delivers
         // the rest of its output to the log.
     }
-    if (!WaitReportingProgress(kServerExitGraceMs,
-                               [server](DWORD ms) { return WaitForSingleObject(server, ms) == WAIT_OBJECT_0; })) {
+    if (!WaitReportingProgress(kServerExitGraceMs, serverEnded)) {
         ovlog_write_tag(kLogWarning, kShutdownTag,
                         L"Server process did not end within %u s after the stop command; terminating it",
                         static_cast<unsigned>(kServerExitGraceMs / 1000));

@@ -4,32 +4,55 @@
 namespace {
 
 constexpr DWORD kAcceptedWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+// Until the server is up only a stop is taken; it stops the start.
+constexpr DWORD kAcceptedWhileStarting = SERVICE_ACCEPT_STOP;
 
-// The one status record of the service. The control handler, the stop's
+// The one status record of the service. The control handler, the run's
 // progress reports and the service thread all report through it, under the
 // lock, so check points only go up and nothing follows SERVICE_STOPPED
 // (after which Windows may end the process at any moment).
 SRWLOCK g_statusLock = SRWLOCK_INIT;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status{SERVICE_WIN32_OWN_PROCESS, 0, 0, NO_ERROR, 0, 0, 0};
+// A shutdown or pre-shutdown control came: a server that ends now is no
+// failure. Kept here rather than asked of the system, whose answer
+// (GetSystemMetrics) would load user32, and a console process with user32
+// loaded never gets the logoff and shutdown events.
+bool g_systemShuttingDown = false;
+
+bool IsPending(DWORD state)
+{
+    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+}
 
 void ReportLocked(DWORD state, DWORD waitHintMs)
 {
     if (g_status.dwCurrentState == SERVICE_STOPPED)
         return;
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? kAcceptedWhileRunning : 0;
-    g_status.dwCheckPoint = state == SERVICE_STOP_PENDING ? g_status.dwCheckPoint + 1 : 0;
+    g_status.dwControlsAccepted = state == SERVICE_RUNNING         ? kAcceptedWhileRunning
+                                  : state == SERVICE_START_PENDING ? kAcceptedWhileStarting
+                                                                   : 0;
+    g_status.dwCheckPoint = IsPending(state) ? g_status.dwCheckPoint + 1 : 0;
     g_status.dwWaitHint = waitHintMs;
     if (g_statusHandle != nullptr)
         SetServiceStatus(g_statusHandle, &g_status);
 }
 
-void ReportStopProgress()
+// The run goes on: a start or stop under way shows a new check point.
+void ReportProgress()
 {
     ScopedLock lock(g_statusLock);
-    if (g_status.dwCurrentState == SERVICE_STOP_PENDING)
-        ReportLocked(SERVICE_STOP_PENDING, kStopPendingWaitHintMs);
+    if (IsPending(g_status.dwCurrentState))
+        ReportLocked(g_status.dwCurrentState, kPendingWaitHintMs);
+}
+
+// The server is up. A stop that came during the start keeps its report.
+void ReportRunning()
+{
+    ScopedLock lock(g_statusLock);
+    if (g_status.dwCurrentState == SERVICE_START_PENDING)
+        ReportLocked(SERVICE_RUNNING, 0);
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*)
@@ -37,22 +60,22 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     g_statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, &ServiceCtrlHandler, nullptr);
     {
         ScopedLock lock(g_statusLock);
-        ReportLocked(SERVICE_RUNNING, 0);
+        ReportLocked(SERVICE_START_PENDING, kPendingWaitHintMs);
     }
     SetProcessShutdownParameters(kShutdownLevel, 0);
-    SetStopProgressReporter(&ReportStopProgress);
+    SetRunReporters(&ReportProgress, &ReportRunning);
 
     const int result = RunLauncher();
 
     // A run that never got a server up, or a server that died without being
     // asked to, is a failure: say so, so that the failure actions restart
     // the service. At system shutdown an ending server is expected.
+    ScopedLock lock(g_statusLock);
     DWORD failure = 0;
     if (result == kRunNoJava || result == kRunCreateFailed)
         failure = static_cast<DWORD>(result);
-    else if (ServerEndedOnItsOwn() && !GetSystemMetrics(SM_SHUTTINGDOWN))
+    else if (ServerEndedOnItsOwn() && !g_systemShuttingDown)
         failure = kServiceExitServerEnded;
-    ScopedLock lock(g_statusLock);
     g_status.dwWin32ExitCode = failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
     g_status.dwServiceSpecificExitCode = failure;
     ReportLocked(SERVICE_STOPPED, 0);
@@ -66,24 +89,27 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD, void*, void*)
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
     case SERVICE_CONTROL_PRESHUTDOWN: {
-        {
-            ScopedLock lock(g_statusLock);
-            if (g_status.dwCurrentState == SERVICE_STOP_PENDING || g_status.dwCurrentState == SERVICE_STOPPED)
-                return NO_ERROR;
-            ReportLocked(SERVICE_STOP_PENDING, kStopPendingWaitHintMs);
-        }
+        ScopedLock lock(g_statusLock);
+        if (control != SERVICE_CONTROL_STOP)
+            g_systemShuttingDown = true;
+        if (g_status.dwCurrentState == SERVICE_STOP_PENDING || g_status.dwCurrentState == SERVICE_STOPPED)
+            return NO_ERROR;
+        // The request first: a server that ends between the two is one that
+        // was asked to, not one that died on its own.
+        RequestServerStop();
         // The run does the graceful stop on its own thread: the handler
         // returns at once, so the dispatcher stays free for other controls.
-        RequestServerStop();
+        ReportLocked(SERVICE_STOP_PENDING, kPendingWaitHintMs);
         return NO_ERROR;
     }
-    default: {
-        // Interrogate and anything else: the current state, unchanged.
+    case SERVICE_CONTROL_INTERROGATE: {
         ScopedLock lock(g_statusLock);
         if (g_statusHandle != nullptr && g_status.dwCurrentState != SERVICE_STOPPED)
             SetServiceStatus(g_statusHandle, &g_status);
         return NO_ERROR;
     }
+    default:
+        return ERROR_CALL_NOT_IMPLEMENTED;
     }
 }
 

@@ -15,9 +15,9 @@ constexpr wchar_t kServiceDescription[] =
 constexpr DWORD kRestartDelayMs = 30000;
 constexpr DWORD kFailureResetPeriodSeconds = 3600;
 constexpr DWORD kShutdownLevel = 0x3FF;
-// Every stop-pending report promises the next one (or the stopped report)
-// within this time; the stop reports progress far more often.
-constexpr DWORD kStopPendingWaitHintMs = 10000;
+// Every start- or stop-pending report promises the next one (or the final
+// report) within this time; the run reports progress far more often.
+constexpr DWORD kPendingWaitHintMs = 10000;
 // At system shutdown the service gets this long for the whole graceful stop.
 constexpr DWORD kPreshutdownTimeoutMs = 45000;
 static_assert(kPreshutdownTimeoutMs > kStopWorstCaseMs, "the pre-shutdown time must cover the whole stop");

@@ -10,6 +10,7 @@
 //  server-mode.txt: "serve" (default), "exit <code>", "hang" (never ends,
 //                   no stop port), "ignore-stop" (listens, never honours a
 //                   request), "slow-stop <ms>" (answers, then takes <ms> to end),
+//                   "listen-after <ms>" (opens its stop port only after <ms>),
 //                   "exit-on-connect" (ends, unanswered, when a request comes)
 //  stop-mode.txt:   "normal" (default), "hang", "flood <bytes>" (that much
 //                   output first), "no-newline" (output without line breaks),
@@ -117,9 +118,30 @@ bool ReadLine(SOCKET s, std::string& line)
     return false;
 }
 
+// Like Java on the console's Ctrl+C: the stop port closes at once, the
+// shutdown hooks take a while, then the process ends. Ctrl+Break only
+// prints (Java's thread dump) and serving goes on.
+SOCKET g_listener = INVALID_SOCKET;
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event == CTRL_BREAK_EVENT) {
+        Say("fake-java: thread dump\n");
+        return TRUE;
+    }
+    InterlockedExchange(&g_interrupted, 1);
+    closesocket(g_listener);
+    Sleep(1000);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
 int Serve(int port, const std::string& key, const std::string& mode)
 {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
+    if (mode.rfind("listen-after ", 0) == 0)
+        Sleep(static_cast<DWORD>(atoi(mode.c_str() + 13)));
+    SOCKET listener = g_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(port));
@@ -135,8 +157,11 @@ int Serve(int port, const std::string& key, const std::string& mode)
     fflush(stdout);
     for (;;) {
         SOCKET client = accept(listener, nullptr, nullptr);
-        if (client == INVALID_SOCKET)
+        if (client == INVALID_SOCKET) {
+            while (g_interrupted != 0)
+                Sleep(1000);  // the handler ends the process
             return 97;
+        }
         std::string first, second;
         if (mode == "exit-on-connect" && ReadLine(client, first)) {
             Say("fake-java: ending without an answer\n");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <thread>
 
 #include "launcher/launcher.h"
 #include "service/service.h"
@@ -467,4 +469,56 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated") << c.what;
         RemoveServiceIfPresent();
     }
+}
+
+// RUNNING means the server is up: its stop port answers. Until then the
+// service is START_PENDING, with a check point that goes on rising.
+TEST_F(ServiceTest, StartIsPendingUntilTheStopPortAnswers)
+{
+    Install install;
+    SetServerMode(install.java(), "listen-after 3000");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    RunResult start;
+    std::thread starter([&] { start = RunCommand(Quote(install.exe()) + L" start", 60000); });
+    EXPECT_TRUE(WaitForState(SERVICE_START_PENDING, 10000));
+    SERVICE_STATUS before{}, later{};
+    EXPECT_TRUE(QueryStatus(before));
+    Sleep(2200);
+    EXPECT_TRUE(QueryStatus(later));
+    EXPECT_EQ(later.dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(later.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
+    EXPECT_GT(later.dwCheckPoint, before.dwCheckPoint);
+    EXPECT_EQ(later.dwWaitHint, 10000u);
+
+    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    const ULONGLONG openAt = GetTickCount64();
+    EXPECT_TRUE(WaitForState(SERVICE_RUNNING, 5000));
+    printf("port open to RUNNING seen: %llu ms\n", GetTickCount64() - openAt);
+    starter.join();
+    EXPECT_EQ(start.output, "Orvane Web UI service started successfully\n");
+
+    unsigned readyMs = 0;
+    for (const std::string& m : ReadLogMessages(install.log()))
+        sscanf(m.c_str(), "INFO startup: Server is ready: its stop port answered after %u ms", &readyMs);
+    EXPECT_GE(readyMs, 3000u);
+    EXPECT_LT(readyMs, 6000u);
+}
+
+TEST_F(ServiceTest, StopDuringAStartThatNeverEndsLeavesNothingRunning)
+{
+    Install install;
+    SetServerMode(install.java(), "hang");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    {
+        UniqueServiceHandle service = OpenOurService(SERVICE_START);
+        ASSERT_TRUE(service && StartServiceW(service.get(), 0, nullptr));
+    }
+    ASSERT_TRUE(WaitForFile(install.root() + L"\\jre\\bin\\server-invocation.txt", 10000));
+    EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryStatus(status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, 0u);
+    EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << "a process of the install is left";
 }

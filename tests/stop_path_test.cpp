@@ -56,7 +56,8 @@ TEST(RunAndStopInOneProcess, NoHandleLeaksAndTheStopOnlyEverReachesOurServer)
     EXPECT_LE(HandleCount(), beforeStops + 1);
 
     // A serving server, stopped by Ctrl+C as in the foreground: the console
-    // handler only asks, and the run does the graceful stop.
+    // handler only asks, and the run does the graceful stop. This server
+    // never saw the Ctrl+C, so after its grace the stop command stops it.
     SetServerMode(install.java(), "serve");
     DeleteFileW(install.log().c_str());
     // The run keeps this thread, as in the foreground; the event comes from
@@ -75,7 +76,8 @@ TEST(RunAndStopInOneProcess, NoHandleLeaksAndTheStopOnlyEverReachesOurServer)
     console.join();
     ASSERT_NE(stopAt, 0u) << "the stand-in never listened";
     EXPECT_LT(handlerMs, 1000u) << "the console handler must not wait for the stop";
-    EXPECT_LT(endedAt - stopAt, 10000u);
+    EXPECT_GE(endedAt - stopAt, 5000u) << "the server got no time to end on the Ctrl+C itself";
+    EXPECT_LT(endedAt - stopAt, 15000u);
     EXPECT_EQ(status, kRunServerEnded);
     EXPECT_FALSE(ServerEndedOnItsOwn());
     EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);

@@ -1,0 +1,96 @@
+// Readiness: the server counts as up once Jetty's stop port answers. Jetty
+// opens it as soon as it begins to start, before the web application is
+// deployed; a JVM that cannot start never opens it.
+#include <winsock2.h>
+
+#include "launcher/launcher.h"
+#include "support/support.h"
+
+namespace {
+
+// Jetty usually opens the port within a second: look often then, so the
+// service manager hears of it within milliseconds, and gently afterwards.
+constexpr DWORD kFastProbeIntervalMs = 10;
+constexpr DWORD kFastProbePeriodMs = 1000;
+constexpr DWORD kSlowProbeIntervalMs = 100;
+constexpr DWORD kReadyProgressIntervalMs = 1000;
+
+struct SocketTraits {
+    using Value = SOCKET;
+    static Value empty() { return INVALID_SOCKET; }
+    static bool valid(Value v) { return v != INVALID_SOCKET; }
+    static void close(Value v) { closesocket(v); }
+};
+using UniqueSocket = UniqueHandle<SocketTraits>;
+
+bool WinsockStarted()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+// Starts a connection to the stop port that signals `event` once it has
+// either succeeded or failed. It never sends a byte: Jetty drops a
+// connection that brings no key. Invalid when it could not even start.
+UniqueSocket StartProbe(HANDLE event)
+{
+    UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!probe)
+        return probe;
+    // Non-blocking from here on: Windows retries a refused connection to a
+    // local port for about a second, longer than a probe may take.
+    WSAResetEvent(event);
+    if (WSAEventSelect(probe.get(), event, FD_CONNECT) != 0)
+        return UniqueSocket();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(OV_STOP_PORT_NUMBER);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        return UniqueSocket();
+    return probe;
+}
+
+}  // namespace
+
+ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent)
+{
+    UniqueKernelHandle connected(WSACreateEvent());
+    const bool canProbe = WinsockStarted() && connected;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG lastProgress = start;
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        if (now - start >= kServerReadyWaitMs)
+            return ServerWait::kGaveUp;
+        if (now - lastProgress >= kReadyProgressIntervalMs) {
+            lastProgress = now;
+            ReportRunProgress();
+        }
+        const ULONGLONG cycleEnd = now + (now - start < kFastProbePeriodMs ? kFastProbeIntervalMs : kSlowProbeIntervalMs);
+        UniqueSocket probe = canProbe ? StartProbe(connected.get()) : UniqueSocket();
+        // A probe still pending at the end of its cycle is dropped: the next
+        // one finds a port that has opened meanwhile at its first attempt.
+        for (; now < cycleEnd; now = GetTickCount64()) {
+            const HANDLE waits[] = {server, stopEvent, connected.get()};
+            const DWORD count = probe ? 3 : 2;
+            const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(cycleEnd - now));
+            if (woken == WAIT_OBJECT_0)
+                return ServerWait::kEnded;
+            if (woken == WAIT_OBJECT_0 + 1)
+                return ServerWait::kStopRequested;
+            if (woken != WAIT_OBJECT_0 + 2)
+                break;
+            WSANETWORKEVENTS events{};
+            if (WSAEnumNetworkEvents(probe.get(), connected.get(), &events) == 0 &&
+                (events.lNetworkEvents & FD_CONNECT) != 0 && events.iErrorCode[FD_CONNECT_BIT] == 0)
+                return ServerWait::kReady;
+            // Refused: nothing listens yet. Wait out the cycle.
+            probe.reset();
+        }
+    }
+}
