@@ -11,6 +11,9 @@
 //                   no stop port), "ignore-stop" (listens, never honours a
 //                   request), "slow-stop <ms>" (answers, then takes <ms> to end),
 //                   "listen-after <ms>" (opens its stop port only after <ms>),
+//                   "spew <bytes>" (writes that much output as 100-byte
+//                   lines, records in spew-ms.txt how long the writes took,
+//                   then serves)
 //                   "exit-on-connect" (ends, unanswered, when a request comes)
 //  stop-mode.txt:   "normal" (default), "hang", "flood <bytes>" (that much
 //                   output first), "no-newline" (output without line breaks),
@@ -26,6 +29,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -155,6 +159,7 @@ int Serve(int port, const std::string& key, const std::string& mode)
     }
     printf("fake-java: serving, stop port %d\n", port);
     fflush(stdout);
+    fprintf(stderr, "fake-java: serving (on stderr)\n");
     for (;;) {
         SOCKET client = accept(listener, nullptr, nullptr);
         if (client == INVALID_SOCKET) {
@@ -180,6 +185,33 @@ int Serve(int port, const std::string& key, const std::string& mode)
             }
         }
         closesocket(client);
+    }
+}
+
+// Raw writes of whole lines, as a busy server logs; the time they took,
+// in ms, goes to spew-ms.txt.
+void Spew(long long total)
+{
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string block;
+    for (int i = 0; i < 655; ++i)
+        block += std::string(99, static_cast<char>('a' + i % 26)) + "\n";
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (long long sent = 0; sent < total;) {
+        const DWORD piece = static_cast<DWORD>(std::min<long long>(static_cast<long long>(block.size()), total - sent));
+        DWORD written = 0;
+        if (!WriteFile(out, block.data(), piece, &written, nullptr))
+            break;
+        sent += written;
+    }
+    QueryPerformanceCounter(&end);
+    const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    FILE* f = _wfopen((ExeDir() + L"\\spew-ms.txt").c_str(), L"wb");
+    if (f != nullptr) {
+        fprintf(f, "%.1f\n", ms);
+        fclose(f);
     }
 }
 
@@ -285,8 +317,11 @@ int wmain(int argc, wchar_t** argv)
     const std::string mode = ReadSetting(L"server-mode.txt", "serve");
     if (mode.rfind("exit ", 0) == 0) {
         Say("fake-java: exiting at once\n");
+        fprintf(stderr, "fake-java: error: exit code %s\n", mode.c_str() + 5);
         return atoi(mode.c_str() + 5);
     }
+    if (mode.rfind("spew ", 0) == 0)
+        Spew(atoll(mode.c_str() + 5));
     if (mode == "hang") {
         for (;;)
             Sleep(1000);
