@@ -7,6 +7,8 @@
 #include <cstddef>
 
 #include "launcher/command_line.h"
+#include "launcher/server_output.h"
+#include "support/executor.h"
 #include "support/support.h"
 
 constexpr size_t kPathChars = MAX_PATH;
@@ -43,10 +45,11 @@ enum class FolderWarnings { kConsole, kLog };
 // were. Changes no permission itself.
 int WarnOfWritableInstallFolders(FolderWarnings where);
 int RunLauncher();
-// Creates the server process from `commandLine` (modifiable) and returns
-// once it has ended. False when it could not be created; true, without a
+// Creates the server process from `commandLine` and returns once it has
+// ended. With `output`, the server's output goes there instead of to the
+// launcher's console. False when it could not be created; true, without a
 // server, when a stop came first.
-bool ExecuteServerProcess(wchar_t* commandLine);
+bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output = nullptr);
 
 // The stop of the server, shared by the service host (stop, shutdown and
 // pre-shutdown controls) and the foreground (Ctrl+C, Ctrl+Break, closing
@@ -63,12 +66,15 @@ void RequestServerStop(StopCause cause = StopCause::kRequest);
 // an exit of its own, a kill from outside.
 bool ServerEndedOnItsOwn();
 
-// How the run tells its host how far it has come. `progress` is called
-// while the run waits for the server to come up and during the graceful
-// stop, at least every kStopProgressIntervalMs; `ready` once, when the
-// server is up (or the wait for it gave up with the server alive).
+// Makes the runs of this process the service's: the server's output goes to
+// the server output file, and the run tells the service host how far it
+// has come. `progress` is called while the run waits for the server to
+// come up and during the graceful stop, at least every
+// kStopProgressIntervalMs; `ready` once, when the server is up (or the
+// wait for it gave up with the server alive).
 using RunReporter = void (*)();
-void SetRunReporters(RunReporter progress, RunReporter ready);
+void SetServiceRun(RunReporter progress, RunReporter ready);
+bool IsServiceRun();
 
 // How the wait for the server's stop port ended.
 enum class ServerWait { kReady, kGaveUp, kEnded, kStopRequested };
@@ -96,11 +102,7 @@ constexpr DWORD kServerExitGraceMs = 5000;
 constexpr DWORD kStopProgressIntervalMs = 2000;
 // The longest the graceful stop can take, start to end: the stop command's
 // wait and the executor's drains after it, the grace, the termination.
-constexpr DWORD kStopWorstCaseMs = kStopCommandWaitMs + 3 * ProcessExecutor::kReaderDrainMs + kServerExitGraceMs + 2000;
-
-// The job that holds the server and the stop command. It ends them when the
-// launcher's process ends, however it ends; it is never closed before.
-HANDLE ServerJob();
+constexpr DWORD kStopWorstCaseMs = kStopCommandWaitMs + 3 * ChildProcess::kReaderDrainMs + kServerExitGraceMs + 2000;
 
 // Asks Jetty to stop through its stop port, waits for the stop command at
 // most kStopCommandWaitMs, gives the server kServerExitGraceMs to end, then
@@ -108,15 +110,15 @@ HANDLE ServerJob();
 // kServerExitGraceMs to end by itself, and the stop command runs only if it
 // has not. Runs on the thread that waits for the server.
 void StopServer(HANDLE server, StopCause cause);
-// Report through the reporters of SetRunReporters, if there are any.
+// Report through the reporters of SetServiceRun, if there are any.
 void ReportRunProgress();
 void ReportServerReady();
 
-// Writes each chunk of the stop command's output to the log.
+// Writes each line of the stop command's output to the log.
 class LoggingProcessExecutor : public ProcessExecutor {
 public:
     explicit LoggingProcessExecutor(const wchar_t* commandLine);
     // Ends the callbacks before this object's part is gone.
     ~LoggingProcessExecutor() override;
-    void outputReceived(const char* chunk) override;
+    void outputReceived(const char* line) override;
 };

@@ -1,4 +1,6 @@
 #include <cwchar>
+#include <memory>
+#include <string>
 
 #include "launcher/launcher.h"
 #include "launcher/version.h"
@@ -56,50 +58,6 @@ HANDLE RunEndedEvent()
     return EventLocked(g_runEnded);
 }
 
-struct ServerJobRecord {
-    UniqueKernelHandle job;
-    DWORD error = ERROR_SUCCESS;  // why there is no job
-};
-
-ServerJobRecord CreateKillOnCloseJob()
-{
-    ServerJobRecord record;
-    record.job.reset(CreateJobObjectW(nullptr, nullptr));
-    if (!record.job) {
-        record.error = GetLastError();
-        return record;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(record.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-        record.error = GetLastError();
-        record.job.reset();
-    }
-    return record;
-}
-
-const ServerJobRecord& ServerJobState()
-{
-    static const ServerJobRecord record = CreateKillOnCloseJob();
-    return record;
-}
-
-// Without the job a killed launcher would leave the server running,
-// holding its ports; say so, then run it all the same.
-void PutInServerJob(HANDLE process)
-{
-    const ServerJobRecord& record = ServerJobState();
-    const DWORD error = !record.job ? record.error
-                        : AssignProcessToJobObject(record.job.get(), process) ? ERROR_SUCCESS
-                                                                              : GetLastError();
-    if (error == ERROR_SUCCESS)
-        return;
-    ovlog_write_tag(kLogWarning, kStartupTag,
-                    L"Cannot put the server process in the launcher's job (Error 0x%08x: %s); it would outlive a "
-                    L"killed launcher",
-                    error, ErrorText(error).get());
-}
-
 // Expands a configuration value into `expanded`. A value that would need
 // the whole buffer or more counts as absent, so the default applies; a
 // cut path would name another file.
@@ -146,11 +104,6 @@ void WarnRefused(PathRefusal refusal, const wchar_t* key)
 
 }  // namespace
 
-HANDLE ServerJob()
-{
-    return ServerJobState().job.get();
-}
-
 void RequestServerStop(StopCause cause)
 {
     HANDLE stopEvent = nullptr;
@@ -194,7 +147,7 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD event)
     }
 }
 
-bool ExecuteServerProcess(wchar_t* commandLine)
+bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
 {
     if (wcslen(commandLine) >= kMaxCommandLineChars) {
         LogCreateFailure(ERROR_FILENAME_EXCED_RANGE);
@@ -211,32 +164,24 @@ bool ExecuteServerProcess(wchar_t* commandLine)
         }
         g_serverEndedOnItsOwn = false;
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    // Suspended until it is in the job, so no Java code runs outside it.
-    if (!CreateProcessW(g_javaExecutable, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &info)) {
-        LogCreateFailure(GetLastError());
+    // Suspended until it is in the job, so no Java code runs outside it. A
+    // service's server gets no hidden console: its output goes to the file.
+    ChildProcess server;
+    ChildOptions options;
+    options.what = L"server process";
+    options.logTag = kStartupTag;
+    options.creationFlags = output != nullptr ? CREATE_NO_WINDOW : 0;
+    options.output = output;
+    if (!server.start(g_javaExecutable, commandLine, options)) {
+        LogCreateFailure(server.lastError());
         return false;
     }
-    const UniqueKernelHandle process(info.hProcess);
-    {
-        const UniqueKernelHandle thread(info.hThread);
-        PutInServerJob(process.get());
-        // A server left suspended would be waited for for ever.
-        if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-            const DWORD error = GetLastError();
-            TerminateProcess(process.get(), 1);
-            LogCreateFailure(error);
-            return false;
-        }
-    }
+    const HANDLE process = server.process();
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
 
     const ULONGLONG startedAt = GetTickCount64();
     bool stopRequested = false;
-    switch (WaitForServerReady(process.get(), stopEvent)) {
+    switch (WaitForServerReady(process, stopEvent)) {
     case ServerWait::kReady:
         ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms",
                         static_cast<unsigned>(GetTickCount64() - startedAt));
@@ -255,24 +200,30 @@ bool ExecuteServerProcess(wchar_t* commandLine)
         break;
     }
     if (!stopRequested) {
-        const HANDLE waits[] = {process.get(), stopEvent};
+        const HANDLE waits[] = {process, stopEvent};
         stopRequested = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
     }
     if (stopRequested)
-        StopServer(process.get(), StopCauseOfRequest());
-    WaitForSingleObject(process.get(), INFINITE);
+        StopServer(process, StopCauseOfRequest());
+    WaitForSingleObject(process, INFINITE);
 
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.get(), &exitCode);
+    GetExitCodeProcess(process, &exitCode);
     bool endedOnItsOwn = false;
     {
         ScopedLock lock(g_stopLock);
         endedOnItsOwn = !g_stopRequested;
         g_serverEndedOnItsOwn = endedOnItsOwn;
     }
-    if (endedOnItsOwn)
-        ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u",
-                        static_cast<unsigned>(exitCode));
+    // Its last words, once the reader has them all, explain a death.
+    server.waitForOutputEnd(ChildProcess::kReaderDrainMs);
+    server.finish();
+    if (endedOnItsOwn) {
+        const std::string lastLines = output != nullptr ? output->lastLines() : std::string();
+        ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u%s%s",
+                        static_cast<unsigned>(exitCode), lastLines.empty() ? L"" : L"\n",
+                        NarrowAsWide(lastLines.c_str()).c_str());
+    }
     ovlog_debug_tag(kShutdownTag, 5, L"Server process terminated");
     return true;
 }
@@ -314,7 +265,16 @@ int RunLauncher()
     ComposeServerCommandLine(commandLine, parts);
     ovlog_debug_tag(kStartupTag, 1, L"Java command line: %s", commandLine.getText());
 
-    const int status = ExecuteServerProcess(commandLine.getBuffer()) ? kRunServerEnded : kRunCreateFailed;
+    // A service's server has no console anyone could read: keep its output.
+    std::unique_ptr<ServerOutputFile> output;
+    if (IsServiceRun()) {
+        PathRefusal outputRefusal = PathRefusal::kNone;
+        wchar_t outputPath[kPathChars];
+        ExpandSetting(config, L"/Launcher/ServerOutputFile", kServerOutputFileDefault, outputPath, outputRefusal);
+        WarnRefused(outputRefusal, L"ServerOutputFile");
+        output.reset(new (std::nothrow) ServerOutputFile(outputPath));
+    }
+    const int status = ExecuteServerProcess(commandLine.getBuffer(), output.get()) ? kRunServerEnded : kRunCreateFailed;
     ovlog_close();
     SetEvent(RunEndedEvent());
     return status;

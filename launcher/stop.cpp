@@ -6,6 +6,7 @@ namespace {
 constexpr wchar_t kShutdownTag[] = L"shutdown";
 
 // Set by the service host before its run starts, then only read.
+bool g_serviceRun = false;
 RunReporter g_progressReporter = nullptr;
 RunReporter g_readyReporter = nullptr;
 
@@ -30,10 +31,16 @@ bool WaitReportingProgress(DWORD totalMs, Wait wait)
 
 }  // namespace
 
-void SetRunReporters(RunReporter progress, RunReporter ready)
+void SetServiceRun(RunReporter progress, RunReporter ready)
 {
+    g_serviceRun = true;
     g_progressReporter = progress;
     g_readyReporter = ready;
+}
+
+bool IsServiceRun()
+{
+    return g_serviceRun;
 }
 
 void ReportRunProgress()
@@ -51,6 +58,7 @@ void ReportServerReady()
 LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
     : ProcessExecutor(commandLine, /*newProcessGroup=*/false, /*showWindow=*/false)
 {
+    describeAs(L"stop command", kShutdownTag);
 }
 
 LoggingProcessExecutor::~LoggingProcessExecutor()
@@ -58,9 +66,9 @@ LoggingProcessExecutor::~LoggingProcessExecutor()
     finish();
 }
 
-void LoggingProcessExecutor::outputReceived(const char* chunk)
+void LoggingProcessExecutor::outputReceived(const char* line)
 {
-    ovlog_debug_tag(L"jetty", 5, L"%s", NarrowAsWide(chunk).c_str());
+    ovlog_debug_tag(L"jetty", 5, L"%s", NarrowAsWide(line).c_str());
 }
 
 void StopServer(HANDLE server, StopCause cause)
@@ -74,7 +82,6 @@ void StopServer(HANDLE server, StopCause cause)
     ComposeStopCommandLine(commandLine, g_javaExecutable, g_installDir);
     {
         LoggingProcessExecutor stopCommand(commandLine.getText());
-        stopCommand.setJob(ServerJob());
         if (!stopCommand.execute()) {
             const DWORD error = stopCommand.lastError();
             ovlog_write_tag(kLogWarning, kShutdownTag, L"Cannot run the stop command (Error 0x%08x: %s)", error,

@@ -63,7 +63,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
         ReportLocked(SERVICE_START_PENDING, kPendingWaitHintMs);
     }
     SetProcessShutdownParameters(kShutdownLevel, 0);
-    SetRunReporters(&ReportProgress, &ReportRunning);
+    SetServiceRun(&ReportProgress, &ReportRunning);
 
     const int result = RunLauncher();
 

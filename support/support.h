@@ -1,6 +1,6 @@
-// The support library: handle owners, error text, the thread-safe log,
-// console output and the child-process executor, on top of the
-// platform-free helpers of portable.h.
+// The support library: handle owners, error text, the thread-safe log and
+// console output, on top of the platform-free helpers of portable.h. Child
+// processes: child_process.h and executor.h.
 #pragma once
 
 #include <windows.h>
@@ -166,65 +166,3 @@ void ovlog_write_tag(int16_t severity, const wchar_t* tag, const wchar_t* format
 void ovlog_close();
 // Creates every missing folder above `path` (a file's path); errors ignored.
 void CreateParentFolders(const wchar_t* path);
-
-// Runs a command line with its stdout and stderr captured through one pipe.
-// A reader thread hands each chunk, NUL-terminated, to outputReceived and
-// then calls endOfOutput; a UTF-8 character cut between two reads goes
-// whole into the later chunk. Callbacks run one at a time, never after
-// finish() or the destructor has returned; a subclass whose callbacks use
-// its own members calls finish() in its destructor.
-class ProcessExecutor {
-public:
-    // newProcessGroup: CREATE_NEW_PROCESS_GROUP; showWindow: let a console
-    // child open its own window (otherwise CREATE_NO_WINDOW).
-    ProcessExecutor(const wchar_t* commandLine, bool newProcessGroup, bool showWindow);
-
-    virtual void outputReceived(const char* chunk);
-    virtual void endOfOutput();
-    virtual ~ProcessExecutor();
-    // Puts the child in `job` (not owned) before it runs any code of its
-    // own; a child that cannot be put there still runs.
-    void setJob(HANDLE job) { job_ = job; }
-    // Starts the command. False, with the reason in lastError(), when the
-    // pipe or the process cannot be created; it can run only once.
-    virtual bool execute();
-    // Terminates the child if it is still running.
-    virtual bool stop();
-
-    // True when the child has ended and its output has been delivered
-    // within `timeoutMs` (also when it never started).
-    bool waitForCompletion(uint32_t timeoutMs);
-    // Ends a child still running, stops the callbacks and releases
-    // everything; safe to call more than once.
-    void finish();
-
-    bool started() const { return process_ ? true : false; }
-    // The child's exit code; STILL_ACTIVE while it runs,
-    // 0 when it never started.
-    DWORD exitCode() const;
-    DWORD processId() const { return processId_; }
-    DWORD lastError() const { return lastError_; }
-
-    ProcessExecutor(const ProcessExecutor&) = delete;
-    ProcessExecutor& operator=(const ProcessExecutor&) = delete;
-
-    // How long finish() waits for the reader to see the end of the output
-    // after the child has ended, before it cancels the read.
-    static constexpr DWORD kReaderDrainMs = 2000;
-    static constexpr DWORD kOutputChunkBytes = 4096;
-
-private:
-    struct Reader;
-    static DWORD WINAPI ReaderMain(void* context);
-
-    std::wstring commandLine_;
-    bool newProcessGroup_;
-    bool showWindow_;
-    HANDLE job_ = nullptr;
-    UniqueKernelHandle process_;
-    UniqueKernelHandle readerThread_;
-    Reader* reader_ = nullptr;
-    DWORD processId_ = 0;
-    DWORD lastError_ = 0;
-    bool executed_ = false;
-};

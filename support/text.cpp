@@ -207,6 +207,37 @@ size_t CompleteUtf8Length(const char* text, size_t size)
     return length > size - start + 1 ? start - 1 : size;
 }
 
+void OutputTail::append(const char* data, size_t size)
+{
+    kept_.append(data, size);
+    // Up to twice the tail is kept, so most appends only add.
+    if (kept_.size() > 2 * kTailBytes) {
+        const size_t drop = kept_.size() - kTailBytes;
+        keptStartsLine_ = kept_[drop - 1] == '\n';
+        kept_.erase(0, drop);
+    }
+}
+
+std::string OutputTail::lines() const
+{
+    size_t begin = kept_.size() > kTailBytes ? kept_.size() - kTailBytes : 0;
+    const bool startsLine = begin == 0 ? keptStartsLine_ : kept_[begin - 1] == '\n';
+    // A line whose beginning is gone would mislead; a single cut line is
+    // all there is, and better than nothing.
+    if (!startsLine) {
+        const size_t lineBreak = kept_.find('\n', begin);
+        if (lineBreak != std::string::npos && lineBreak + 1 < kept_.size())
+            begin = lineBreak + 1;
+    }
+    std::string out;
+    for (size_t i = begin; i < kept_.size(); ++i)
+        if (kept_[i] != '\r')
+            out.push_back(kept_[i]);
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
 namespace {
 void AppendDigits(std::string& out, unsigned long value, int minDigits)
 {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/executor.h"
 #include "support/support.h"
 
 std::wstring Widen(const std::string& utf8);

@@ -131,7 +131,11 @@ TEST_F(LauncherRun, ServerThatFailsAtOnceStillGivesStatus0)
 {
     Install install;
     SetServerMode(install.java(), "exit 5");
-    EXPECT_EQ(Run(install).exitCode, 0u);
+    const RunResult run = Run(install);
+    EXPECT_EQ(run.exitCode, 0u);
+    // In the foreground Java writes on the launcher's console, as ever.
+    EXPECT_NE(run.output.find("fake-java: error: exit code 5"), std::string::npos) << run.output;
+    EXPECT_FALSE(FileExists(install.root() + L"\\logs\\server-output.log"));
     const std::vector<std::string> messages = ReadLogMessages(install.log());
     EXPECT_TRUE(Contains(messages, "DEBUG5 startup: Server process started"));
     EXPECT_TRUE(Contains(messages, "DEBUG5 shutdown: Server process terminated"));

@@ -280,10 +280,14 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         ASSERT_TRUE(QueryStatus(status));
         EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)) << killed;
         EXPECT_EQ(status.dwServiceSpecificExitCode, 3u) << killed;
-        EXPECT_TRUE(Contains(ReadLogMessages(server.log()), killed
-                                 ? "WARNING shutdown: Server process ended on its own with exit code 1"
-                                 : "WARNING shutdown: Server process ended on its own with exit code 7"))
-            << killed;
+        const std::vector<std::string> log = ReadLogMessages(server.log());
+        const std::string warning = killed ? "WARNING shutdown: Server process ended on its own with exit code 1"
+                                           : "WARNING shutdown: Server process ended on its own with exit code 7";
+        const auto found = std::find(log.begin(), log.end(), warning);
+        ASSERT_NE(found, log.end()) << killed;
+        // Its last words follow as the message's continuation lines.
+        const std::string lastWords = killed ? "\tfake-java: serving (on stderr)" : "\tfake-java: error: exit code 7";
+        EXPECT_NE(std::find(found, log.end(), lastWords), log.end()) << killed;
         RemoveServiceIfPresent();
     }
 }
@@ -521,4 +525,45 @@ TEST_F(ServiceTest, StopDuringAStartThatNeverEndsLeavesNothingRunning)
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << "a process of the install is left";
+}
+
+// As a service, Java's output is kept: in a file that rotates at 10 MiB,
+// and, when it dies, its last lines in the log.
+TEST_F(ServiceTest, TheServersOutputGoesToARotatedFile)
+{
+    Install install;
+    SetServerMode(install.java(), "spew 26214400");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    Command(install, L"start");
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 60000));
+    const std::wstring output = install.root() + L"\\logs\\server-output.log";
+    for (const wchar_t* suffix : {L"", L".1", L".2"}) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW((output + suffix).c_str(), GetFileExInfoStandard, &data)) << Narrow(suffix);
+        EXPECT_EQ(data.nFileSizeHigh, 0u);
+        EXPECT_LE(data.nFileSizeLow, 10u * 1024 * 1024) << Narrow(suffix);
+    }
+    EXPECT_FALSE(FileExists(output + L".3"));
+    EXPECT_EQ(ReadTextFile(output + L".2").rfind("---- ", 0), 0u) << "no header line first";
+    const std::string current = ReadTextFile(output);
+    EXPECT_NE(current.find("fake-java: serving, stop port 17003"), std::string::npos);
+    EXPECT_NE(current.find("fake-java: serving (on stderr)"), std::string::npos);
+    EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
+    EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
+}
+
+TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneErrorAndNothingElse)
+{
+    Install install;
+    const std::wstring output = install.exe() + L"\\under-a-file\\server-output.log";
+    WriteTextFile(install.root() + L"\\etc\\launcher.conf", "[Launcher]\nServerOutputFile=" + Narrow(output) + "\n");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    Command(install, L"start");
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
+    int errors = 0;
+    for (const std::string& m : ReadLogMessages(install.log()))
+        errors += m.rfind("ERROR startup: Cannot open the server output file \"" + Narrow(output) + "\" (", 0) == 0;
+    EXPECT_EQ(errors, 1);
+    EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
 }

@@ -247,3 +247,36 @@ TEST(ConfigReader, EncodingNamesMatchIgnoringLetterCaseOnly)
     EXPECT_EQ(DecodeText(bytes, sizeof(bytes), "UTF\r8"), L"ab");
     EXPECT_EQ(DecodeText(bytes, sizeof(bytes), "utf-16LE"), L"ab");
 }
+
+TEST(ChildOutput, LinesAreJoinedAcrossReadsAndTheTailStartsAtALine)
+{
+    LineAssembler lines;
+    std::vector<std::string> got;
+    const auto collect = [&got](const char* line, size_t size) { got.emplace_back(line, size); };
+    for (const char* piece : {"one", "\r\n", "two\nthr", "ee"})
+        lines.feed(piece, strlen(piece), collect);
+    lines.finish(collect);
+    EXPECT_EQ(got, (std::vector<std::string>{"one\r\n", "two\n", "three"}));
+    // An endless line goes out in pieces, never inside a character.
+    got.clear();
+    std::string endless = "a";
+    while (endless.size() <= LineAssembler::kMaxLineBytes)
+        endless += "\xE2\x82\xAC";
+    lines.feed(endless.data(), endless.size(), collect);
+    lines.finish(collect);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].size() + got[1].size(), endless.size());
+    EXPECT_EQ(got[1].rfind("\xE2\x82\xAC", 0), 0u) << "a character was cut";
+
+    OutputTail tail;
+    tail.append("short\r\nlines\r\n", 14);
+    EXPECT_EQ(tail.lines(), "short\nlines");
+    std::string lots;
+    for (int i = 0; i < 2000; ++i)
+        lots += "line " + std::to_string(i) + "\n";
+    tail.append(lots.data(), lots.size());
+    const std::string kept = tail.lines();
+    EXPECT_LE(kept.size(), OutputTail::kTailBytes);
+    EXPECT_EQ(kept.rfind("line ", 0), 0u) << "the first kept line is cut: " << kept.substr(0, 20);
+    EXPECT_EQ(kept.substr(kept.size() - 9), "line 1999");
+}

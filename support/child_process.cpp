@@ -1,0 +1,228 @@
+#include "support/child_process.h"
+
+#include <memory>
+
+namespace {
+
+// Owns a PROC_THREAD_ATTRIBUTE_LIST naming the only handles a child may
+// inherit: nothing else of the launcher's (its log, its job, another
+// child's pipe) reaches it, whatever else is inheritable at that moment.
+class InheritedHandles {
+public:
+    InheritedHandles(HANDLE* handles, size_t count)
+    {
+        if (count == 0)
+            return;
+        SIZE_T bytes = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &bytes);
+        storage_.reset(new (std::nothrow) char[bytes]);
+        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
+        if (list_ == nullptr || !InitializeProcThreadAttributeList(list_, 1, 0, &bytes)) {
+            error_ = list_ == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+            list_ = nullptr;
+            return;
+        }
+        if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, count * sizeof(HANDLE),
+                                       nullptr, nullptr)) {
+            error_ = GetLastError();
+            DeleteProcThreadAttributeList(list_);
+            list_ = nullptr;
+        }
+    }
+    ~InheritedHandles()
+    {
+        if (list_ != nullptr)
+            DeleteProcThreadAttributeList(list_);
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+    DWORD error() const { return error_; }
+
+private:
+    std::unique_ptr<char[]> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+// Without the job a killed launcher would leave the child running; say so,
+// then run it all the same.
+void JoinLauncherJob(HANDLE process, const ChildOptions& options)
+{
+    const HANDLE job = LauncherJob();
+    const DWORD error = job == nullptr                        ? LauncherJobError()
+                        : AssignProcessToJobObject(job, process) ? ERROR_SUCCESS
+                                                                 : GetLastError();
+    if (error == ERROR_SUCCESS)
+        return;
+    ovlog_write_tag(kLogWarning, options.logTag,
+                    L"Cannot put the %s in the launcher's job (Error 0x%08x: %s); it would outlive a killed launcher",
+                    options.what, error, ErrorText(error).get());
+}
+
+}  // namespace
+
+// Shared by the child's owner and its reader thread. The thread may outlive
+// a finish() that had to give up on it (a grandchild holding the pipe
+// open), so the state is reference-counted and `sink` is cleared under the
+// lock: from then on no callback can reach the owner.
+struct ChildProcess::Reader {
+    LONG references = 2;
+    SRWLOCK lock = SRWLOCK_INIT;
+    OutputSink* sink = nullptr;
+    UniqueKernelHandle pipe;
+    UniqueKernelHandle done;  // signalled when the reader has left its loop
+
+    void release()
+    {
+        if (InterlockedDecrement(&references) == 0)
+            delete this;
+    }
+};
+
+DWORD WINAPI ChildProcess::ReaderMain(void* context)
+{
+    Reader* reader = static_cast<Reader*>(context);
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBytes]);
+    for (;;) {
+        DWORD read = 0;
+        // ERROR_BROKEN_PIPE is the normal end: every writer has closed its end.
+        if (buffer == nullptr || !ReadFile(reader->pipe.get(), buffer.get(), kReadBytes, &read, nullptr))
+            break;
+        ScopedLock lock(reader->lock);
+        if (reader->sink != nullptr)
+            reader->sink->bytesReceived(buffer.get(), read);
+    }
+    {
+        ScopedLock lock(reader->lock);
+        if (reader->sink != nullptr)
+            reader->sink->outputEnded();
+    }
+    SetEvent(reader->done.get());
+    reader->release();
+    return 0;
+}
+
+bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine, const ChildOptions& options)
+{
+    if (process_) {
+        lastError_ = ERROR_ALREADY_INITIALIZED;
+        return false;
+    }
+    UniqueKernelHandle readEnd, writeEnd, done;
+    UniqueFileHandle nullInput;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    if (options.output != nullptr) {
+        if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, kPipeBufferBytes)) {
+            lastError_ = GetLastError();
+            return false;
+        }
+        // The child gets no console input: it must never wait for a key.
+        nullInput.reset(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+        done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!nullInput || !done) {
+            lastError_ = GetLastError();
+            return false;
+        }
+        SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        SetHandleInformation(nullInput.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = nullInput.get();
+        startup.StartupInfo.hStdOutput = writeEnd.get();
+        startup.StartupInfo.hStdError = writeEnd.get();
+    }
+    HANDLE inherited[] = {writeEnd.get(), nullInput.get()};
+    const InheritedHandles handleList(inherited, options.output != nullptr ? 2 : 0);
+    DWORD flags = CREATE_SUSPENDED | options.creationFlags;
+    if (options.output != nullptr) {
+        if (handleList.get() == nullptr) {
+            lastError_ = handleList.error();
+            return false;
+        }
+        startup.lpAttributeList = handleList.get();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+
+    std::wstring writable = commandLine != nullptr ? commandLine : L"";
+    writable.push_back(L'\0');
+    PROCESS_INFORMATION info{};
+    const BOOL created = CreateProcessW(application, &writable[0], nullptr, nullptr, options.output != nullptr, flags,
+                                        nullptr, nullptr, &startup.StartupInfo, &info);
+    const DWORD createError = GetLastError();
+    // Our copies of the child's ends go at once, on success and failure
+    // alike: while the write end is open here the reader never sees the end.
+    writeEnd.reset();
+    nullInput.reset();
+    if (!created) {
+        lastError_ = createError;
+        return false;
+    }
+    UniqueKernelHandle thread(info.hThread);
+    UniqueKernelHandle process(info.hProcess);
+    JoinLauncherJob(process.get(), options);
+
+    Reader* reader = nullptr;
+    if (options.output != nullptr) {
+        reader = new (std::nothrow) Reader;
+        HANDLE readerThread = nullptr;
+        if (reader != nullptr) {
+            reader->sink = options.output;
+            reader->pipe = std::move(readEnd);
+            reader->done = std::move(done);
+            options.output->childCreated(info.dwProcessId);
+            readerThread = CreateThread(nullptr, 0, &ReaderMain, reader, 0, nullptr);
+        }
+        if (readerThread == nullptr) {
+            // Without a reader the child would block on a full pipe.
+            lastError_ = reader == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+            delete reader;
+            TerminateProcess(process.get(), ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        readerThread_.reset(readerThread);
+        reader_ = reader;
+    }
+    // A child left suspended would be waited for for ever.
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        lastError_ = GetLastError();
+        TerminateProcess(process.get(), 1);
+        process_ = std::move(process);
+        finish();
+        return false;
+    }
+    process_ = std::move(process);
+    processId_ = info.dwProcessId;
+    return true;
+}
+
+bool ChildProcess::waitForOutputEnd(DWORD timeoutMs)
+{
+    return reader_ == nullptr || WaitForSingleObject(reader_->done.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+void ChildProcess::finish()
+{
+    if (process_ && WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) {
+        // Nothing is left behind: a child still running is ended.
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), kReaderDrainMs);
+    }
+    if (reader_ != nullptr) {
+        if (WaitForSingleObject(reader_->done.get(), kReaderDrainMs) != WAIT_OBJECT_0) {
+            // Another process still holds the pipe's write end: cancel the read.
+            CancelSynchronousIo(readerThread_.get());
+            WaitForSingleObject(reader_->done.get(), kReaderDrainMs);
+        }
+        {
+            ScopedLock lock(reader_->lock);
+            reader_->sink = nullptr;
+        }
+        reader_->release();
+        reader_ = nullptr;
+    }
+    readerThread_.reset();
+    process_.reset();
+}

@@ -1,0 +1,79 @@
+// The one way the launcher starts a child process: suspended, put in the
+// launcher's kill-on-close job, with only the handles it needs, its output
+// (when asked for) on a pipe read by a thread of its own, then resumed.
+#pragma once
+
+#include <windows.h>
+
+#include "support/support.h"
+
+// Receives a child's output, on the reader thread, one call at a time.
+class OutputSink {
+public:
+    // The child exists but runs no code yet: a header written now comes
+    // before any of its output.
+    virtual void childCreated(DWORD processId) { (void)processId; }
+    virtual void bytesReceived(const char* data, size_t size) = 0;
+    virtual void outputEnded() {}
+
+protected:
+    ~OutputSink() = default;
+};
+
+struct ChildOptions {
+    // Names the child in the log's warning when it cannot join the job.
+    const wchar_t* what = L"child process";
+    const wchar_t* logTag = L"startup";
+    // Added to CREATE_SUSPENDED (CREATE_NO_WINDOW, CREATE_NEW_PROCESS_GROUP).
+    DWORD creationFlags = 0;
+    // Standard output and error through one pipe to this sink, standard
+    // input from NUL. Null: the child inherits nothing, and shares the
+    // launcher's console if it has one.
+    OutputSink* output = nullptr;
+};
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { finish(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `commandLine` (with `application`, may be null). A child that
+    // cannot join the job runs all the same, with a WARNING in the log; one
+    // that cannot be resumed is ended and counts as not created. False,
+    // with the reason in lastError(), when there is no child.
+    bool start(const wchar_t* application, const wchar_t* commandLine, const ChildOptions& options);
+    HANDLE process() const { return process_.get(); }
+    DWORD processId() const { return processId_; }
+    DWORD lastError() const { return lastError_; }
+    // True once the reader has delivered the end of the output within
+    // `timeoutMs` (at once when there is no reader).
+    bool waitForOutputEnd(DWORD timeoutMs);
+    // Ends a child still running, lets the reader deliver what is left (for
+    // at most kReaderDrainMs, then cancels its read: a grandchild may hold
+    // the pipe), detaches the sink and releases everything. Safe to repeat.
+    void finish();
+
+    static constexpr DWORD kReaderDrainMs = 2000;
+    // As deep as a fast writer needs: a server must not wait on the reader
+    // longer than a pipe itself makes it wait.
+    static constexpr DWORD kPipeBufferBytes = 1024 * 1024;
+    static constexpr DWORD kReadBytes = 64 * 1024;
+
+private:
+    struct Reader;
+    static DWORD WINAPI ReaderMain(void* context);
+
+    UniqueKernelHandle process_;
+    UniqueKernelHandle readerThread_;
+    Reader* reader_ = nullptr;
+    DWORD processId_ = 0;
+    DWORD lastError_ = 0;
+};
+
+// The job that holds every child of the launcher. It ends them when the
+// launcher's process ends, however it ends, and is never closed before.
+// Null when it could not be made; LauncherJobError() then says why.
+HANDLE LauncherJob();
+DWORD LauncherJobError();

@@ -1,0 +1,44 @@
+#include "support/child_process.h"
+
+namespace {
+
+struct JobRecord {
+    UniqueKernelHandle job;
+    DWORD error = ERROR_SUCCESS;  // why there is no job
+};
+
+// Not inheritable (no security attributes): no child can hold it open.
+JobRecord CreateKillOnCloseJob()
+{
+    JobRecord record;
+    record.job.reset(CreateJobObjectW(nullptr, nullptr));
+    if (!record.job) {
+        record.error = GetLastError();
+        return record;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(record.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        record.error = GetLastError();
+        record.job.reset();
+    }
+    return record;
+}
+
+const JobRecord& Job()
+{
+    static const JobRecord record = CreateKillOnCloseJob();
+    return record;
+}
+
+}  // namespace
+
+HANDLE LauncherJob()
+{
+    return Job().job.get();
+}
+
+DWORD LauncherJobError()
+{
+    return Job().error;
+}
