@@ -26,7 +26,9 @@ if ! runtime_present; then
   apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev
 fi
 
-make -s -C "$root/fuzz" -j"$(nproc)" OUT="$out"
+cmake -S "$root/fuzz" -B "$out" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= >"$out.configure.log" 2>&1 ||
+  { cat "$out.configure.log" >&2; exit 1; }
+cmake --build "$out" -j"$(nproc)" -- -s
 
 status=0
 summary=()

@@ -1,0 +1,24 @@
+# The product's sources, written once: the Windows build takes them all,
+# the native fuzz build (fuzz/CMakeLists.txt) only the platform-free ones.
+# Paths are relative to the source root.
+set(OV_PORTABLE_SOURCES
+  support/strings.cpp
+  support/text.cpp
+  support/config.cpp
+  launcher/command_line.cpp)
+set(OV_WINDOWS_SOURCES
+  support/config_file.cpp
+  support/system.cpp
+  support/log.cpp
+  support/child_process.cpp
+  support/job.cpp
+  support/executor.cpp
+  launcher/context.cpp
+  launcher/java.cpp
+  launcher/folder_access.cpp
+  launcher/run.cpp
+  launcher/ready.cpp
+  launcher/server_output.cpp
+  launcher/stop.cpp
+  service/host.cpp
+  service/control.cpp)
