@@ -10,11 +10,17 @@
 //   bench_driver service <stopRuns> <idleRuns> <windowMs>
 //       installs the service, measures stop latency against the stop
 //       command alone, then idle CPU as the service, and removes it
+//   bench_driver service-start <runs>
+//       start to RUNNING of the service, against a do-nothing service's
+//       plus the stand-in's own time to listen (ms)
 //   bench_driver service-cleanup
-//       stops (with one request) and deletes a leftover ovWebUI service
+//       stops (with one request) and deletes a leftover ovWebUI service and
+//       the bench's do-nothing service
 //
 // Everything that serves uses port 17003: the caller holds the ports lock.
 #include "bench/bench_common.h"
+
+#include <winsock2.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +38,8 @@ constexpr DWORD kDownTimeoutMs = 30000;
 // left to write; the idle window starts once that is surely done.
 constexpr DWORD kSettleMs = 500;
 constexpr DWORD kStatusPollMs = 2;
+// The do-nothing service of the service start figure.
+constexpr wchar_t kFloorServiceName[] = L"ovBenchFloor";
 
 int g_failures = 0;
 
@@ -195,11 +203,11 @@ int Foreground(int runs, DWORD windowMs)
 struct Scm {
     UniqueServiceHandle manager;
     UniqueServiceHandle service;
-    bool open()
+    bool open(const wchar_t* name = kServiceName)
     {
         manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         if (manager)
-            service.reset(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+            service.reset(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
         return static_cast<bool>(service);
     }
 };
@@ -217,7 +225,7 @@ bool QueryState(SC_HANDLE service, DWORD& state, DWORD* processId = nullptr)
     return true;
 }
 
-bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs)
+bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs, DWORD pollMs = 10)
 {
     const double deadline = NowMs() + timeoutMs;
     for (;;) {
@@ -226,7 +234,7 @@ bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs)
             return true;
         if (NowMs() > deadline)
             return false;
-        Sleep(10);
+        Sleep(pollMs);
     }
 }
 
@@ -255,6 +263,23 @@ bool WaitServiceGone(HANDLE process, const char* what)
     CHECK_OR(WaitExit(process, kDownTimeoutMs), return false, "%s: the service process did not end", what);
     CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
     return true;
+}
+
+// One stop request for a running service; returns once its process has
+// ended and the port is free.
+bool StopService(SC_HANDLE service, const char* what)
+{
+    DWORD state = 0, processId = 0;
+    CHECK_OR(QueryState(service, state, &processId), return false, "%s: cannot query the service (error %lu)", what,
+             GetLastError());
+    const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    CHECK_OR(process, return false, "%s: cannot open the service process %lu (error %lu)", what, processId,
+             GetLastError());
+    SERVICE_STATUS status{};
+    CHECK_OR(ControlService(service, SERVICE_CONTROL_STOP, &status), return false,
+             "%s: ControlService failed (error %lu)", what, GetLastError());
+    CHECK_OR(WaitState(service, SERVICE_STOPPED, kDownTimeoutMs), return false, "%s: never STOPPED", what);
+    return WaitServiceGone(process.get(), what);
 }
 
 struct StopWatch {
@@ -336,42 +361,62 @@ double StopCommandAlone(const BenchInstall& install)
     return elapsed;
 }
 
-// Stops a leftover ovWebUI with at most one request (a second one would
-// kill a stopping service) and deletes it.
-int CleanupService()
+// Stops a leftover service with at most one request (a second one would
+// kill a stopping ovWebUI) and deletes it.
+int CleanupService(const wchar_t* name = kServiceName)
 {
+    const std::string narrowName = Narrow(name);
+    const char* what = narrowName.c_str();
     Scm scm;
-    if (!scm.open()) {
+    if (!scm.open(name)) {
         if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
             return 0;
-        Fail("cleanup: cannot open the service (error %lu)", GetLastError());
+        Fail("cleanup: cannot open %s (error %lu)", what, GetLastError());
         return 1;
     }
     DWORD state = 0;
     if (QueryState(scm.service.get(), state) && state == SERVICE_START_PENDING)
         WaitState(scm.service.get(), SERVICE_RUNNING, kUpTimeoutMs);
     if (QueryState(scm.service.get(), state) && state == SERVICE_RUNNING) {
-        Note("cleanup: stopping a running ovWebUI");
+        Note("cleanup: stopping a running %s", what);
         SERVICE_STATUS status{};
         ControlService(scm.service.get(), SERVICE_CONTROL_STOP, &status);
     }
     if (!WaitState(scm.service.get(), SERVICE_STOPPED, 60000))
-        Fail("cleanup: ovWebUI did not stop");
+        Fail("cleanup: %s did not stop", what);
     if (!DeleteService(scm.service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
-        Fail("cleanup: cannot delete ovWebUI (error %lu)", GetLastError());
+        Fail("cleanup: cannot delete %s (error %lu)", what, GetLastError());
         return 1;
     }
-    Note("cleanup: ovWebUI deleted");
+    Note("cleanup: %s deleted", what);
     return 0;
+}
+
+// The launcher's own install and remove commands, as a user runs them.
+bool InstallWebUI(const BenchInstall& install)
+{
+    CleanupService();
+    const RunResult installed = RunCommand(Quote(install.exe()) + L" install", 60000);
+    CHECK_OR(installed.output.find("created successfully") != std::string::npos, return false,
+             "install: unexpected output: %s", installed.output.c_str());
+    return true;
+}
+
+void RemoveWebUI(const BenchInstall& install)
+{
+    const RunResult removed = RunCommand(Quote(install.exe()) + L" remove", 60000);
+    if (removed.output.find("deleted successfully") == std::string::npos) {
+        Fail("remove: unexpected output: %s", removed.output.c_str());
+        ++g_failures;
+        CleanupService();
+    }
 }
 
 int Service(int stopRuns, int idleRuns, DWORD windowMs)
 {
-    CleanupService();
     const BenchInstall install = MakeBenchInstall(L"svc", "serve");
-    const RunResult installed = RunCommand(Quote(install.exe()) + L" install", 60000);
-    CHECK_OR(installed.output.find("created successfully") != std::string::npos, return 1,
-             "install: unexpected output: %s", installed.output.c_str());
+    if (!InstallWebUI(install))
+        return 1;
     Scm scm;
     CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
     SC_HANDLE service = scm.service.get();
@@ -412,21 +457,119 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
         Sleep(windowMs);
         const CpuTime after = meter.read();
         Sample("idle.service", CpuDelta(before, after, "service", run));
-        SERVICE_STATUS status{};
-        CHECK_OR(ControlService(service, SERVICE_CONTROL_STOP, &status), break,
-                 "service idle: ControlService failed (error %lu)", GetLastError());
-        CHECK_OR(WaitState(service, SERVICE_STOPPED, kDownTimeoutMs), break, "service idle: never STOPPED");
-        if (!WaitServiceGone(process, "service idle"))
+        if (!StopService(service, "service idle"))
             break;
     }
 
     scm.service.reset();
-    const RunResult removed = RunCommand(Quote(install.exe()) + L" remove", 60000);
-    if (removed.output.find("deleted successfully") == std::string::npos) {
-        Fail("remove: unexpected output: %s", removed.output.c_str());
-        ++g_failures;
-        CleanupService();
+    RemoveWebUI(install);
+    return g_failures == 0 ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- service start
+
+// ms from StartServiceW to the first SERVICE_RUNNING seen; < 0 on failure.
+double TimedServiceStart(SC_HANDLE service, const char* what)
+{
+    const double start = NowMs();
+    CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "%s: StartService failed (error %lu)", what,
+             GetLastError());
+    CHECK_OR(WaitState(service, SERVICE_RUNNING, kUpTimeoutMs, kStatusPollMs), return -1, "%s: never RUNNING", what);
+    return NowMs() - start;
+}
+
+// WaitForPortState looks every 10 ms, too coarse for a 10 ms goal.
+bool WaitListening(int port, DWORD timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (;;) {
+        const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        const bool listening = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+        closesocket(probe);
+        if (listening)
+            return true;
+        if (NowMs() > deadline)
+            return false;
+        Sleep(kStatusPollMs);
     }
+}
+
+// The stand-in's own time to listen: started directly with the launcher's
+// program and command line, ms from CreateProcessW until its stop port
+// accepts. It ends by TerminateProcess: only its start is of interest.
+double ListenTime(const BenchInstall& install)
+{
+    const double start = NowMs();
+    const UniqueKernelHandle server(StartProcess(install.java(), ServerCommandLine(install), 0));
+    CHECK_OR(server, return -1, "listen floor: cannot start the stand-in (error %lu)", GetLastError());
+    const bool listening = WaitListening(kStopPort, kUpTimeoutMs);
+    const double elapsed = NowMs() - start;
+    TerminateProcess(server.get(), 0);
+    CHECK_OR(listening, return -1, "listen floor: the stand-in never listened");
+    CHECK_OR(WaitExit(server.get(), kDownTimeoutMs) && WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1,
+             "listen floor: the stand-in did not end or port %d is still busy", kStopPort);
+    return elapsed;
+}
+
+bool InstallFloorService(SC_HANDLE manager)
+{
+    CleanupService(kFloorServiceName);
+    const std::wstring binaryPath = Quote(TestBinDir() + L"\\floor_service.exe");
+    // Demand start: one left behind does not start with the prefix.
+    const UniqueServiceHandle created(CreateServiceW(manager, kFloorServiceName, L"ovWebUI bench floor",
+                                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                     SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binaryPath.c_str(),
+                                                     nullptr, nullptr, nullptr, nullptr, nullptr));
+    CHECK_OR(created, return false, "cannot create the floor service (error %lu)", GetLastError());
+    return true;
+}
+
+int ServiceStart(int runs)
+{
+    const BenchInstall install = MakeBenchInstall(L"svc-start", "serve");
+    if (!InstallWebUI(install))
+        return 1;
+    Scm webui, floor;
+    CHECK_OR(webui.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
+    if (InstallFloorService(webui.manager.get()))
+        CHECK_OR(floor.open(kFloorServiceName), (void)0, "cannot open the floor service (error %lu)", GetLastError());
+
+    // Run 0 loads each program from disk once; not counted.
+    for (int run = 0; run <= runs && g_failures == 0; ++run) {
+        double launcherMs = -1, serviceMs = -1, listenMs = -1;
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn == 0) == (run % 2 == 0)) {
+                launcherMs = TimedServiceStart(webui.service.get(), "ovWebUI start");
+                if (launcherMs < 0 || !StopService(webui.service.get(), "ovWebUI start"))
+                    break;
+            } else {
+                serviceMs = TimedServiceStart(floor.service.get(), "floor service start");
+                if (serviceMs < 0 || !StopService(floor.service.get(), "floor service start"))
+                    break;
+                listenMs = ListenTime(install);
+            }
+        }
+        if (run == 0 || launcherMs < 0 || serviceMs < 0 || listenMs < 0)
+            continue;
+        Note("service start run %d: ovWebUI %.1f ms; floor %.1f ms = do-nothing service %.1f + stand-in listening %.1f",
+             run, launcherMs, serviceMs + listenMs, serviceMs, listenMs);
+        Sample("svcstart.launcher", launcherMs);
+        Sample("svcstart.floor", serviceMs + listenMs);
+        Sample("svcstart.floor-service", serviceMs);
+        Sample("svcstart.listen", listenMs);
+    }
+
+    if (floor.service && !DeleteService(floor.service.get())) {
+        Fail("cannot delete the floor service (error %lu)", GetLastError());
+        ++g_failures;
+    }
+    floor.service.reset();
+    webui.service.reset();
+    RemoveWebUI(install);
     return g_failures == 0 ? 0 : 1;
 }
 
@@ -436,6 +579,7 @@ int Usage()
             "usage: bench_driver start <runs>\n"
             "       bench_driver foreground <runs> <windowMs>\n"
             "       bench_driver service <stopRuns> <idleRuns> <windowMs>\n"
+            "       bench_driver service-start <runs>\n"
             "       bench_driver service-cleanup\n");
     return 2;
 }
@@ -454,7 +598,9 @@ int wmain(int argc, wchar_t** argv)
         return Foreground(number(2), static_cast<DWORD>(number(3)));
     if (command == L"service" && argc == 5 && number(2) > 0 && number(3) > 0 && number(4) > 0)
         return Service(number(2), number(3), static_cast<DWORD>(number(4)));
+    if (command == L"service-start" && argc == 3 && number(2) > 0)
+        return ServiceStart(number(2));
     if (command == L"service-cleanup" && argc == 2)
-        return CleanupService();
+        return CleanupService() | CleanupService(kFloorServiceName);
     return Usage();
 }
