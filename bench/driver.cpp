@@ -13,6 +13,9 @@
 //   bench_driver service-start <runs>
 //       start to RUNNING of the service, against a do-nothing service's
 //       plus the stand-in's own time to listen (ms)
+//   bench_driver capture <runs> <bytes>
+//       the stand-in writes <bytes> of output, as the service's server and
+//       under relay.exe: how long its writes took (ms)
 //   bench_driver service-cleanup
 //       stops (with one request) and deletes a leftover ovWebUI service and
 //       the bench's do-nothing service
@@ -40,6 +43,11 @@ constexpr DWORD kSettleMs = 500;
 constexpr DWORD kStatusPollMs = 2;
 // The do-nothing service of the service start figure.
 constexpr wchar_t kFloorServiceName[] = L"ovBenchFloor";
+// Tens of MiB through a slow console take a while.
+constexpr DWORD kSpewTimeoutMs = 600000;
+// The launcher keeps its server's output in logs\server-output.log,
+// rotated at this size: at least this much of a larger spew must be there.
+constexpr long long kServerOutputRotationBytes = 10LL << 20;
 
 int g_failures = 0;
 
@@ -573,6 +581,124 @@ int ServiceStart(int runs)
     return g_failures == 0 ? 0 : 1;
 }
 
+// ---------------------------------------------------------------- output capture
+
+// The stand-in's figure from spew-ms.txt beside it, once written whole;
+// < 0 when it never was.
+double SpewMs(const BenchInstall& install, const char* what)
+{
+    const std::wstring path = install.root + L"\\jre\\bin\\spew-ms.txt";
+    const double deadline = NowMs() + kSpewTimeoutMs;
+    for (;;) {
+        const std::string text = ReadTextFile(path);
+        if (!text.empty() && text.back() == '\n')
+            return atof(text.c_str());
+        CHECK_OR(NowMs() < deadline, return -1, "%s: no spew-ms.txt from the stand-in", what);
+        Sleep(20);
+    }
+}
+
+// The bytes in logs\server-output.log and its rotations; with `remove`,
+// the files go too.
+long long ServerOutputBytes(const BenchInstall& install, bool remove)
+{
+    const std::wstring logs = install.root + L"\\logs\\";
+    long long total = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((logs + L"server-output*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        total += (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (remove)
+            DeleteFileW((logs + data.cFileName).c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return total;
+}
+
+// The spew through the launcher as the service, its server's output going
+// wherever the launcher sends it; `keptBytes` is what reached its log.
+double CaptureByService(SC_HANDLE service, const BenchInstall& install, long long& keptBytes)
+{
+    DeleteFileW((install.root + L"\\jre\\bin\\spew-ms.txt").c_str());
+    ServerOutputBytes(install, /*remove=*/true);
+    CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "capture: StartService failed (error %lu)",
+             GetLastError());
+    // RUNNING comes once the stand-in listens, after its writes.
+    CHECK_OR(WaitState(service, SERVICE_RUNNING, kSpewTimeoutMs), return -1, "capture: never RUNNING");
+    const double ms = SpewMs(install, "capture");
+    if (!StopService(service, "capture"))
+        return -1;
+    keptBytes = ServerOutputBytes(install, /*remove=*/false);
+    return ms;
+}
+
+// The same spew under relay.exe, which keeps it in a file.
+double CaptureByRelay(const BenchInstall& install, long long bytes)
+{
+    DeleteFileW((install.root + L"\\jre\\bin\\spew-ms.txt").c_str());
+    const std::wstring relay = TestBinDir() + L"\\relay.exe";
+    const std::wstring output = install.root + L"\\relay-output.txt";
+    const UniqueKernelHandle process(
+        StartProcess(relay, Quote(relay) + L" " + Quote(output) + L" " + ServerCommandLine(install), 0));
+    CHECK_OR(process, return -1, "relay: cannot start (error %lu)", GetLastError());
+    DWORD code = 0;
+    const bool ended = WaitExit(process.get(), kSpewTimeoutMs, &code);
+    if (!ended)
+        TerminateProcess(process.get(), 1);
+    CHECK_OR(ended && code == 0, return -1, "relay: did not end cleanly (ended %d, exit code %lu)", ended, code);
+    WIN32_FILE_ATTRIBUTE_DATA kept{};
+    const bool sized = GetFileAttributesExW(output.c_str(), GetFileExInfoStandard, &kept);
+    const long long keptBytes = (static_cast<long long>(kept.nFileSizeHigh) << 32) | kept.nFileSizeLow;
+    DeleteFileW(output.c_str());
+    CHECK_OR(sized && keptBytes >= bytes, return -1, "relay: kept %lld bytes of %lld", keptBytes, bytes);
+    CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1, "relay: port %d still busy", kStopPort);
+    return SpewMs(install, "relay");
+}
+
+int Capture(int runs, long long bytes)
+{
+    const std::string mode = "spew " + std::to_string(bytes);
+    const BenchInstall serviceInstall = MakeBenchInstall(L"cap-svc", mode);
+    const BenchInstall relayInstall = MakeBenchInstall(L"cap-relay", mode);
+    if (!InstallWebUI(serviceInstall))
+        return 1;
+    Scm scm;
+    CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
+    // The stand-in stops at its first failed write and still records the
+    // time: only a run whose output reached the log times a capture.
+    const long long mustKeepBytes = bytes < kServerOutputRotationBytes ? bytes : kServerOutputRotationBytes;
+    int unkeptRuns = 0;
+    for (int run = 1; run <= runs && g_failures == 0; ++run) {
+        double serviceMs = -1, relayMs = -1;
+        long long keptBytes = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn == 0) == (run % 2 == 1))
+                serviceMs = CaptureByService(scm.service.get(), serviceInstall, keptBytes);
+            else
+                relayMs = CaptureByRelay(relayInstall, bytes);
+        }
+        if (serviceMs < 0 || relayMs < 0)
+            continue;
+        Note("capture run %d: %lld bytes written in %.1f ms as the service's server (%lld bytes in its "
+             "server-output logs), %.1f ms under the relay",
+             run, bytes, serviceMs, keptBytes, relayMs);
+        Sample("capture.launcher", serviceMs);
+        Sample("capture.relay", relayMs);
+        unkeptRuns += keptBytes < mustKeepBytes ? 1 : 0;
+    }
+    Sample("capture.unkept-runs", unkeptRuns);
+    if (unkeptRuns > 0)
+        Note("8: in %d of %d runs the launcher's logs\\server-output.log* held less than the %lld bytes a capture keeps; "
+             "the stand-in's writes went nowhere or failed (it stops at the first failure), so its time there is no "
+             "capture figure",
+             unkeptRuns, runs, mustKeepBytes);
+    scm.service.reset();
+    RemoveWebUI(serviceInstall);
+    return g_failures == 0 ? 0 : 1;
+}
+
 int Usage()
 {
     fprintf(stderr,
@@ -580,6 +706,7 @@ int Usage()
             "       bench_driver foreground <runs> <windowMs>\n"
             "       bench_driver service <stopRuns> <idleRuns> <windowMs>\n"
             "       bench_driver service-start <runs>\n"
+            "       bench_driver capture <runs> <bytes>\n"
             "       bench_driver service-cleanup\n");
     return 2;
 }
@@ -600,6 +727,8 @@ int wmain(int argc, wchar_t** argv)
         return Service(number(2), number(3), static_cast<DWORD>(number(4)));
     if (command == L"service-start" && argc == 3 && number(2) > 0)
         return ServiceStart(number(2));
+    if (command == L"capture" && argc == 4 && number(2) > 0 && _wtoi64(argv[3]) > 0)
+        return Capture(number(2), _wtoi64(argv[3]));
     if (command == L"service-cleanup" && argc == 2)
         return CleanupService() | CleanupService(kFloorServiceName);
     return Usage();
