@@ -10,11 +10,20 @@
 //   bench_driver service <stopRuns> <idleRuns> <windowMs>
 //       installs the service, measures stop latency against the stop
 //       command alone, then idle CPU as the service, and removes it
+//   bench_driver service-start <runs>
+//       start to RUNNING of the service, against a do-nothing service's
+//       plus the stand-in's own time to listen (ms)
+//   bench_driver capture <runs> <bytes>
+//       the stand-in writes <bytes> of output, as the service's server and
+//       under relay.exe: how long its writes took (ms)
 //   bench_driver service-cleanup
-//       stops (with one request) and deletes a leftover ovWebUI service
+//       stops (with one request) and deletes a leftover ovWebUI service and
+//       the bench's do-nothing service
 //
 // Everything that serves uses port 17003: the caller holds the ports lock.
 #include "bench/bench_common.h"
+
+#include <winsock2.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +41,13 @@ constexpr DWORD kDownTimeoutMs = 30000;
 // left to write; the idle window starts once that is surely done.
 constexpr DWORD kSettleMs = 500;
 constexpr DWORD kStatusPollMs = 2;
+// The do-nothing service of the service start figure.
+constexpr wchar_t kFloorServiceName[] = L"ovBenchFloor";
+// Tens of MiB through a slow console take a while.
+constexpr DWORD kSpewTimeoutMs = 600000;
+// The launcher keeps its server's output in logs\server-output.log,
+// rotated at this size: at least this much of a larger spew must be there.
+constexpr long long kServerOutputRotationBytes = 10LL << 20;
 
 int g_failures = 0;
 
@@ -195,11 +211,11 @@ int Foreground(int runs, DWORD windowMs)
 struct Scm {
     UniqueServiceHandle manager;
     UniqueServiceHandle service;
-    bool open()
+    bool open(const wchar_t* name = kServiceName)
     {
         manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         if (manager)
-            service.reset(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+            service.reset(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
         return static_cast<bool>(service);
     }
 };
@@ -217,7 +233,7 @@ bool QueryState(SC_HANDLE service, DWORD& state, DWORD* processId = nullptr)
     return true;
 }
 
-bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs)
+bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs, DWORD pollMs = 10)
 {
     const double deadline = NowMs() + timeoutMs;
     for (;;) {
@@ -226,7 +242,7 @@ bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs)
             return true;
         if (NowMs() > deadline)
             return false;
-        Sleep(10);
+        Sleep(pollMs);
     }
 }
 
@@ -255,6 +271,23 @@ bool WaitServiceGone(HANDLE process, const char* what)
     CHECK_OR(WaitExit(process, kDownTimeoutMs), return false, "%s: the service process did not end", what);
     CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
     return true;
+}
+
+// One stop request for a running service; returns once its process has
+// ended and the port is free.
+bool StopService(SC_HANDLE service, const char* what)
+{
+    DWORD state = 0, processId = 0;
+    CHECK_OR(QueryState(service, state, &processId), return false, "%s: cannot query the service (error %lu)", what,
+             GetLastError());
+    const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    CHECK_OR(process, return false, "%s: cannot open the service process %lu (error %lu)", what, processId,
+             GetLastError());
+    SERVICE_STATUS status{};
+    CHECK_OR(ControlService(service, SERVICE_CONTROL_STOP, &status), return false,
+             "%s: ControlService failed (error %lu)", what, GetLastError());
+    CHECK_OR(WaitState(service, SERVICE_STOPPED, kDownTimeoutMs), return false, "%s: never STOPPED", what);
+    return WaitServiceGone(process.get(), what);
 }
 
 struct StopWatch {
@@ -336,42 +369,62 @@ double StopCommandAlone(const BenchInstall& install)
     return elapsed;
 }
 
-// Stops a leftover ovWebUI with at most one request (a second one would
-// kill a stopping service) and deletes it.
-int CleanupService()
+// Stops a leftover service with at most one request (a second one would
+// kill a stopping ovWebUI) and deletes it.
+int CleanupService(const wchar_t* name = kServiceName)
 {
+    const std::string narrowName = Narrow(name);
+    const char* what = narrowName.c_str();
     Scm scm;
-    if (!scm.open()) {
+    if (!scm.open(name)) {
         if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
             return 0;
-        Fail("cleanup: cannot open the service (error %lu)", GetLastError());
+        Fail("cleanup: cannot open %s (error %lu)", what, GetLastError());
         return 1;
     }
     DWORD state = 0;
     if (QueryState(scm.service.get(), state) && state == SERVICE_START_PENDING)
         WaitState(scm.service.get(), SERVICE_RUNNING, kUpTimeoutMs);
     if (QueryState(scm.service.get(), state) && state == SERVICE_RUNNING) {
-        Note("cleanup: stopping a running ovWebUI");
+        Note("cleanup: stopping a running %s", what);
         SERVICE_STATUS status{};
         ControlService(scm.service.get(), SERVICE_CONTROL_STOP, &status);
     }
     if (!WaitState(scm.service.get(), SERVICE_STOPPED, 60000))
-        Fail("cleanup: ovWebUI did not stop");
+        Fail("cleanup: %s did not stop", what);
     if (!DeleteService(scm.service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
-        Fail("cleanup: cannot delete ovWebUI (error %lu)", GetLastError());
+        Fail("cleanup: cannot delete %s (error %lu)", what, GetLastError());
         return 1;
     }
-    Note("cleanup: ovWebUI deleted");
+    Note("cleanup: %s deleted", what);
     return 0;
+}
+
+// The launcher's own install and remove commands, as a user runs them.
+bool InstallWebUI(const BenchInstall& install)
+{
+    CleanupService();
+    const RunResult installed = RunCommand(Quote(install.exe()) + L" install", 60000);
+    CHECK_OR(installed.output.find("created successfully") != std::string::npos, return false,
+             "install: unexpected output: %s", installed.output.c_str());
+    return true;
+}
+
+void RemoveWebUI(const BenchInstall& install)
+{
+    const RunResult removed = RunCommand(Quote(install.exe()) + L" remove", 60000);
+    if (removed.output.find("deleted successfully") == std::string::npos) {
+        Fail("remove: unexpected output: %s", removed.output.c_str());
+        ++g_failures;
+        CleanupService();
+    }
 }
 
 int Service(int stopRuns, int idleRuns, DWORD windowMs)
 {
-    CleanupService();
     const BenchInstall install = MakeBenchInstall(L"svc", "serve");
-    const RunResult installed = RunCommand(Quote(install.exe()) + L" install", 60000);
-    CHECK_OR(installed.output.find("created successfully") != std::string::npos, return 1,
-             "install: unexpected output: %s", installed.output.c_str());
+    if (!InstallWebUI(install))
+        return 1;
     Scm scm;
     CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
     SC_HANDLE service = scm.service.get();
@@ -412,21 +465,237 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
         Sleep(windowMs);
         const CpuTime after = meter.read();
         Sample("idle.service", CpuDelta(before, after, "service", run));
-        SERVICE_STATUS status{};
-        CHECK_OR(ControlService(service, SERVICE_CONTROL_STOP, &status), break,
-                 "service idle: ControlService failed (error %lu)", GetLastError());
-        CHECK_OR(WaitState(service, SERVICE_STOPPED, kDownTimeoutMs), break, "service idle: never STOPPED");
-        if (!WaitServiceGone(process, "service idle"))
+        if (!StopService(service, "service idle"))
             break;
     }
 
     scm.service.reset();
-    const RunResult removed = RunCommand(Quote(install.exe()) + L" remove", 60000);
-    if (removed.output.find("deleted successfully") == std::string::npos) {
-        Fail("remove: unexpected output: %s", removed.output.c_str());
-        ++g_failures;
-        CleanupService();
+    RemoveWebUI(install);
+    return g_failures == 0 ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- service start
+
+// ms from StartServiceW to the first SERVICE_RUNNING seen; < 0 on failure.
+double TimedServiceStart(SC_HANDLE service, const char* what)
+{
+    const double start = NowMs();
+    CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "%s: StartService failed (error %lu)", what,
+             GetLastError());
+    CHECK_OR(WaitState(service, SERVICE_RUNNING, kUpTimeoutMs, kStatusPollMs), return -1, "%s: never RUNNING", what);
+    return NowMs() - start;
+}
+
+// WaitForPortState looks every 10 ms, too coarse for a 10 ms goal.
+bool WaitListening(int port, DWORD timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (;;) {
+        const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        const bool listening = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+        closesocket(probe);
+        if (listening)
+            return true;
+        if (NowMs() > deadline)
+            return false;
+        Sleep(kStatusPollMs);
     }
+}
+
+// The stand-in's own time to listen: started directly with the launcher's
+// program and command line, ms from CreateProcessW until its stop port
+// accepts. It ends by TerminateProcess: only its start is of interest.
+double ListenTime(const BenchInstall& install)
+{
+    const double start = NowMs();
+    const UniqueKernelHandle server(StartProcess(install.java(), ServerCommandLine(install), 0));
+    CHECK_OR(server, return -1, "listen floor: cannot start the stand-in (error %lu)", GetLastError());
+    const bool listening = WaitListening(kStopPort, kUpTimeoutMs);
+    const double elapsed = NowMs() - start;
+    TerminateProcess(server.get(), 0);
+    CHECK_OR(listening, return -1, "listen floor: the stand-in never listened");
+    CHECK_OR(WaitExit(server.get(), kDownTimeoutMs) && WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1,
+             "listen floor: the stand-in did not end or port %d is still busy", kStopPort);
+    return elapsed;
+}
+
+bool InstallFloorService(SC_HANDLE manager)
+{
+    CleanupService(kFloorServiceName);
+    const std::wstring binaryPath = Quote(TestBinDir() + L"\\floor_service.exe");
+    // Demand start: one left behind does not start with the prefix.
+    const UniqueServiceHandle created(CreateServiceW(manager, kFloorServiceName, L"ovWebUI bench floor",
+                                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                     SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binaryPath.c_str(),
+                                                     nullptr, nullptr, nullptr, nullptr, nullptr));
+    CHECK_OR(created, return false, "cannot create the floor service (error %lu)", GetLastError());
+    return true;
+}
+
+int ServiceStart(int runs)
+{
+    const BenchInstall install = MakeBenchInstall(L"svc-start", "serve");
+    if (!InstallWebUI(install))
+        return 1;
+    Scm webui, floor;
+    CHECK_OR(webui.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
+    if (InstallFloorService(webui.manager.get()))
+        CHECK_OR(floor.open(kFloorServiceName), (void)0, "cannot open the floor service (error %lu)", GetLastError());
+
+    // Run 0 loads each program from disk once; not counted.
+    for (int run = 0; run <= runs && g_failures == 0; ++run) {
+        double launcherMs = -1, serviceMs = -1, listenMs = -1;
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn == 0) == (run % 2 == 0)) {
+                launcherMs = TimedServiceStart(webui.service.get(), "ovWebUI start");
+                if (launcherMs < 0 || !StopService(webui.service.get(), "ovWebUI start"))
+                    break;
+            } else {
+                serviceMs = TimedServiceStart(floor.service.get(), "floor service start");
+                if (serviceMs < 0 || !StopService(floor.service.get(), "floor service start"))
+                    break;
+                listenMs = ListenTime(install);
+            }
+        }
+        if (run == 0 || launcherMs < 0 || serviceMs < 0 || listenMs < 0)
+            continue;
+        Note("service start run %d: ovWebUI %.1f ms; floor %.1f ms = do-nothing service %.1f + stand-in listening %.1f",
+             run, launcherMs, serviceMs + listenMs, serviceMs, listenMs);
+        Sample("svcstart.launcher", launcherMs);
+        Sample("svcstart.floor", serviceMs + listenMs);
+        Sample("svcstart.floor-service", serviceMs);
+        Sample("svcstart.listen", listenMs);
+    }
+
+    if (floor.service && !DeleteService(floor.service.get())) {
+        Fail("cannot delete the floor service (error %lu)", GetLastError());
+        ++g_failures;
+    }
+    floor.service.reset();
+    webui.service.reset();
+    RemoveWebUI(install);
+    return g_failures == 0 ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- output capture
+
+// The stand-in's figure from spew-ms.txt beside it, once written whole;
+// < 0 when it never was.
+double SpewMs(const BenchInstall& install, const char* what)
+{
+    const std::wstring path = install.root + L"\\jre\\bin\\spew-ms.txt";
+    const double deadline = NowMs() + kSpewTimeoutMs;
+    for (;;) {
+        const std::string text = ReadTextFile(path);
+        if (!text.empty() && text.back() == '\n')
+            return atof(text.c_str());
+        CHECK_OR(NowMs() < deadline, return -1, "%s: no spew-ms.txt from the stand-in", what);
+        Sleep(20);
+    }
+}
+
+// The bytes in logs\server-output.log and its rotations; with `remove`,
+// the files go too.
+long long ServerOutputBytes(const BenchInstall& install, bool remove)
+{
+    const std::wstring logs = install.root + L"\\logs\\";
+    long long total = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((logs + L"server-output*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        total += (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (remove)
+            DeleteFileW((logs + data.cFileName).c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return total;
+}
+
+// The spew through the launcher as the service, its server's output going
+// wherever the launcher sends it; `keptBytes` is what reached its log.
+double CaptureByService(SC_HANDLE service, const BenchInstall& install, long long& keptBytes)
+{
+    DeleteFileW((install.root + L"\\jre\\bin\\spew-ms.txt").c_str());
+    ServerOutputBytes(install, /*remove=*/true);
+    CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "capture: StartService failed (error %lu)",
+             GetLastError());
+    // RUNNING comes once the stand-in listens, after its writes.
+    CHECK_OR(WaitState(service, SERVICE_RUNNING, kSpewTimeoutMs), return -1, "capture: never RUNNING");
+    const double ms = SpewMs(install, "capture");
+    if (!StopService(service, "capture"))
+        return -1;
+    keptBytes = ServerOutputBytes(install, /*remove=*/false);
+    return ms;
+}
+
+// The same spew under relay.exe, which keeps it in a file.
+double CaptureByRelay(const BenchInstall& install, long long bytes)
+{
+    DeleteFileW((install.root + L"\\jre\\bin\\spew-ms.txt").c_str());
+    const std::wstring relay = TestBinDir() + L"\\relay.exe";
+    const std::wstring output = install.root + L"\\relay-output.txt";
+    const UniqueKernelHandle process(
+        StartProcess(relay, Quote(relay) + L" " + Quote(output) + L" " + ServerCommandLine(install), 0));
+    CHECK_OR(process, return -1, "relay: cannot start (error %lu)", GetLastError());
+    DWORD code = 0;
+    const bool ended = WaitExit(process.get(), kSpewTimeoutMs, &code);
+    if (!ended)
+        TerminateProcess(process.get(), 1);
+    CHECK_OR(ended && code == 0, return -1, "relay: did not end cleanly (ended %d, exit code %lu)", ended, code);
+    WIN32_FILE_ATTRIBUTE_DATA kept{};
+    const bool sized = GetFileAttributesExW(output.c_str(), GetFileExInfoStandard, &kept);
+    const long long keptBytes = (static_cast<long long>(kept.nFileSizeHigh) << 32) | kept.nFileSizeLow;
+    DeleteFileW(output.c_str());
+    CHECK_OR(sized && keptBytes >= bytes, return -1, "relay: kept %lld bytes of %lld", keptBytes, bytes);
+    CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1, "relay: port %d still busy", kStopPort);
+    return SpewMs(install, "relay");
+}
+
+int Capture(int runs, long long bytes)
+{
+    const std::string mode = "spew " + std::to_string(bytes);
+    const BenchInstall serviceInstall = MakeBenchInstall(L"cap-svc", mode);
+    const BenchInstall relayInstall = MakeBenchInstall(L"cap-relay", mode);
+    if (!InstallWebUI(serviceInstall))
+        return 1;
+    Scm scm;
+    CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
+    // The stand-in stops at its first failed write and still records the
+    // time: only a run whose output reached the log times a capture.
+    const long long mustKeepBytes = bytes < kServerOutputRotationBytes ? bytes : kServerOutputRotationBytes;
+    int unkeptRuns = 0;
+    for (int run = 1; run <= runs && g_failures == 0; ++run) {
+        double serviceMs = -1, relayMs = -1;
+        long long keptBytes = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn == 0) == (run % 2 == 1))
+                serviceMs = CaptureByService(scm.service.get(), serviceInstall, keptBytes);
+            else
+                relayMs = CaptureByRelay(relayInstall, bytes);
+        }
+        if (serviceMs < 0 || relayMs < 0)
+            continue;
+        Note("capture run %d: %lld bytes written in %.1f ms as the service's server (%lld bytes in its "
+             "server-output logs), %.1f ms under the relay",
+             run, bytes, serviceMs, keptBytes, relayMs);
+        Sample("capture.launcher", serviceMs);
+        Sample("capture.relay", relayMs);
+        unkeptRuns += keptBytes < mustKeepBytes ? 1 : 0;
+    }
+    Sample("capture.unkept-runs", unkeptRuns);
+    if (unkeptRuns > 0)
+        Note("8: in %d of %d runs the launcher's logs\\server-output.log* held less than the %lld bytes a capture keeps; "
+             "the stand-in's writes went nowhere or failed (it stops at the first failure), so its time there is no "
+             "capture figure",
+             unkeptRuns, runs, mustKeepBytes);
+    scm.service.reset();
+    RemoveWebUI(serviceInstall);
     return g_failures == 0 ? 0 : 1;
 }
 
@@ -436,6 +705,8 @@ int Usage()
             "usage: bench_driver start <runs>\n"
             "       bench_driver foreground <runs> <windowMs>\n"
             "       bench_driver service <stopRuns> <idleRuns> <windowMs>\n"
+            "       bench_driver service-start <runs>\n"
+            "       bench_driver capture <runs> <bytes>\n"
             "       bench_driver service-cleanup\n");
     return 2;
 }
@@ -454,7 +725,11 @@ int wmain(int argc, wchar_t** argv)
         return Foreground(number(2), static_cast<DWORD>(number(3)));
     if (command == L"service" && argc == 5 && number(2) > 0 && number(3) > 0 && number(4) > 0)
         return Service(number(2), number(3), static_cast<DWORD>(number(4)));
+    if (command == L"service-start" && argc == 3 && number(2) > 0)
+        return ServiceStart(number(2));
+    if (command == L"capture" && argc == 4 && number(2) > 0 && _wtoi64(argv[3]) > 0)
+        return Capture(number(2), _wtoi64(argv[3]));
     if (command == L"service-cleanup" && argc == 2)
-        return CleanupService();
+        return CleanupService() | CleanupService(kFloorServiceName);
     return Usage();
 }

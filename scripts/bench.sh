@@ -52,11 +52,12 @@ if [ "${1:-}" = __locked ]; then
     driver service-cleanup >"$results/cleanup.out" 2>&1
     exit 0
     ;;
-  service)
+  service | service-start | capture)
     # Whatever happens, no ovWebUI stays installed (it would start with the
-    # prefix next time); service-cleanup sends at most one stop request.
-    trap 'driver service-cleanup >"$results/service-cleanup.out" 2>&1; rm -f "$results/locked.pid"' EXIT
-    driver service "$@"
+    # prefix next time), nor the bench's do-nothing service; service-cleanup
+    # sends at most one stop request.
+    trap 'driver service-cleanup >"$results/$phase-cleanup.out" 2>&1; rm -f "$results/locked.pid"' EXIT
+    driver "$phase" "$@"
     exit $?
     ;;
   *)
@@ -87,11 +88,13 @@ build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench: no build folder" >&2; 
 
 if [ $quick -eq 1 ]; then
   start_runs=1 stop_runs=1 idle_runs=1 window_ms=1000 log_runs=1 log_messages=5000
+  service_start_runs=1 capture_runs=1 capture_bytes=$((8 << 20))
 else
   start_runs=11 stop_runs=7 idle_runs=5 window_ms=10000 log_runs=7 log_messages=50000
+  service_start_runs=21 capture_runs=7 capture_bytes=$((64 << 20))
 fi
 
-for exe in ovwebui fake-java floor_launch bench_driver bench_log; do
+for exe in ovwebui fake-java floor_launch floor_service relay bench_driver bench_log; do
   if [ ! -f "$build/$exe.exe" ]; then
     echo "bench: $build/$exe.exe is missing; build first (make all)" >&2
     exit 2
@@ -152,6 +155,8 @@ stats() {
          }'
 }
 
+median1() { stats "$1" | awk '{ print $2 == "-" ? "-" : sprintf("%.1f", $2) }'; }
+
 # ------------------------------------------------------------ phases
 touch "$results/samples.txt"
 finish() {
@@ -184,6 +189,10 @@ echo "bench: foreground idle and memory ($idle_runs runs each, $((window_ms / 10
 phase foreground locked foreground "$idle_runs" "$window_ms"
 echo "bench: service stop latency and idle ($stop_runs stop runs, $idle_runs idle runs)" >&2
 phase service locked service "$stop_runs" "$idle_runs" "$window_ms"
+echo "bench: service start ($service_start_runs runs each)" >&2
+phase service-start locked service-start "$service_start_runs"
+echo "bench: output capture ($capture_runs runs each, $((capture_bytes >> 20)) MiB)" >&2
+phase capture locked capture "$capture_runs" "$capture_bytes"
 
 # Size: the release exe as built, and the minimal program stripped alike.
 exe_bytes=$(stat -c %s "$build/ovwebui.exe")
@@ -255,10 +264,17 @@ row "4 Log, 4 threads (messages/s)" log.launcher log.floor 0 at-least 200000 ">=
 row "5 Size, stripped exe (KiB)" size.launcher size.floor 1 at-most 200 "<= 200, static" \
   "$([ "$static" = yes ] && [ "$stripped" = yes ] && echo ok || echo not-static-or-stripped)"
 row "6 Peak working set (KiB)" mem.launcher mem.floor 0 ratio-max 1.20 "ratio <= 1.20"
+row "7 Service start to RUNNING (ms)" svcstart.launcher svcstart.floor 1 diff-max 10 "floor + 10 ms"
+# A run whose output never reached the launcher's log timed no capture.
+row "8 Output capture, $((capture_bytes >> 20)) MiB (ms)" capture.launcher capture.relay 1 ratio-max 1.25 "ratio <= 1.25" \
+  "$([ "$(stats capture.unkept-runs | cut -d' ' -f2)" = 0.000000 ] && echo ok || echo output-not-kept)"
 echo
 echo "Floors: 1, 3, 6 floor_launch.exe (CreateProcessW of the same stand-in, then wait); 2 the stop"
 echo "command alone against a stand-in serving; 4 pre-formatted lines, one locked WriteFile each;"
-echo "5 floor_launch.exe stripped. Goals are judged on the median."
+echo "5 floor_launch.exe stripped; 7 start to RUNNING of floor_service.exe, a service that reports RUNNING at"
+echo "once (median $(median1 svcstart.floor-service) ms), plus the stand-in's own time to listen when started directly (median"
+echo "$(median1 svcstart.listen) ms), summed per run; 8 the stand-in's time for its writes under relay.exe (one pipe with a"
+echo "1 MiB buffer, 64 KiB reads to a file). Goals are judged on the median."
 echo "Size: $exe_bytes bytes, stripped: $stripped, one static file: $static (imports: ${imports:-?})."
 grep -h '^NOTE ' "$results"/*.out | grep -v -e ' run [0-9]*: ' -e 'cleanup:' | sed 's/^NOTE /Note: /' | sort -u
 echo "Idle CPU: run time of the Wine process's Linux threads (schedstat, ns); under Wine 8 GetProcessTimes"
