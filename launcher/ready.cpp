@@ -8,11 +8,13 @@
 
 namespace {
 
-// Jetty usually opens the port within a second: look often then, so the
-// service manager hears of it within milliseconds, and gently afterwards.
-constexpr DWORD kFastProbeIntervalMs = 10;
-constexpr DWORD kFastProbePeriodMs = 1000;
-constexpr DWORD kSlowProbeIntervalMs = 100;
+// The port is looked at again after a tenth of the time the server has had
+// so far, within these bounds: the service manager hears that the server is
+// up a few milliseconds after a quick start, and at most a tenth later
+// after a slow one, for a few dozen connections in all.
+constexpr DWORD kMinProbeIntervalMs = 1;
+constexpr DWORD kMaxProbeIntervalMs = 100;
+constexpr DWORD kProbeIntervalShare = 10;
 constexpr DWORD kReadyProgressIntervalMs = 1000;
 
 struct SocketTraits {
@@ -71,7 +73,10 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent)
             lastProgress = now;
             ReportRunProgress();
         }
-        const ULONGLONG cycleEnd = now + (now - start < kFastProbePeriodMs ? kFastProbeIntervalMs : kSlowProbeIntervalMs);
+        const ULONGLONG share = (now - start) / kProbeIntervalShare;
+        const ULONGLONG cycleEnd = now + (share < kMinProbeIntervalMs   ? kMinProbeIntervalMs
+                                          : share > kMaxProbeIntervalMs ? kMaxProbeIntervalMs
+                                                                        : share);
         UniqueSocket probe = canProbe ? StartProbe(connected.get()) : UniqueSocket();
         // A probe still pending at the end of its cycle is dropped: the next
         // one finds a port that has opened meanwhile at its first attempt.
