@@ -57,6 +57,8 @@ void RequestServerStop();
 // True when the last server process ended with no stop requested: a crash,
 // an exit of its own, a kill from outside.
 bool ServerEndedOnItsOwn();
+// The last server process's exit code.
+DWORD ServerExitCode();
 // Called during the graceful stop, at least every kStopProgressIntervalMs,
 // so the service host can show the service manager that the stop goes on.
 using StopProgressReporter = void (*)();

@@ -1,7 +1,9 @@
 #include <cwchar>
+#include <string>
 
 #include "launcher/launcher.h"
 #include "launcher/version.h"
+#include "support/eventlog.h"
 #include "support/support.h"
 
 namespace {
@@ -17,6 +19,7 @@ void LogCreateFailure(DWORD error)
 {
     ovlog_write_tag(kLogError, kStartupTag, L"Cannot create process (Error 0x%08x: %s)", error,
                     ErrorText(error).get());
+    ReportServiceEvent(MSG_SERVER_NOT_CREATED, {ErrorText(error).get(), std::to_wstring(error).c_str()});
 }
 
 // The stop request, shared between the run and whoever asks for the stop
@@ -25,6 +28,7 @@ void LogCreateFailure(DWORD error)
 SRWLOCK g_stopLock = SRWLOCK_INIT;
 bool g_stopRequested = false;
 bool g_serverEndedOnItsOwn = false;
+DWORD g_serverExitCode = 0;
 UniqueKernelHandle g_stopEvent;
 // Signalled whenever a run has ended; closing the console waits for it.
 UniqueKernelHandle g_runEnded;
@@ -111,12 +115,17 @@ void ExpandSetting(const Config& config, const wchar_t* key, const wchar_t* defa
 void WarnRefused(PathRefusal refusal, const wchar_t* key)
 {
     if (refusal == PathRefusal::kTooLong)
+    {
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s is too long once expanded (259 characters at most); using its default",
                         key);
-    else if (refusal == PathRefusal::kQuote)
+        ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it is too long once expanded (259 characters at most)"});
+    }
+    else if (refusal == PathRefusal::kQuote) {
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s holds a double quote, which no path can hold; using its default", key);
+        ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it holds a double quote, which no path can hold"});
+    }
 }
 
 }  // namespace
@@ -142,6 +151,12 @@ bool ServerEndedOnItsOwn()
 {
     ScopedLock lock(g_stopLock);
     return g_serverEndedOnItsOwn;
+}
+
+DWORD ServerExitCode()
+{
+    ScopedLock lock(g_stopLock);
+    return g_serverExitCode;
 }
 
 BOOL WINAPI ConsoleCtrlHandler(DWORD event)
@@ -183,6 +198,7 @@ bool ExecuteServerProcess(wchar_t* commandLine)
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
+    const ULONGLONG createdAtMs = GetTickCount64();
     // Suspended until it is in the job, so no Java code runs outside it.
     if (!CreateProcessW(g_javaExecutable, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &info)) {
@@ -202,6 +218,8 @@ bool ExecuteServerProcess(wchar_t* commandLine)
         }
     }
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
+    ReportServiceEvent(MSG_SERVICE_STARTED, {L"" OV_VERSION_TEXT, g_javaExecutable, std::to_wstring(info.dwProcessId).c_str()});
+    ReportServiceEvent(MSG_SERVER_READY, {std::to_wstring(GetTickCount64() - createdAtMs).c_str()});
 
     const HANDLE waits[] = {process.get(), stopEvent};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
@@ -215,6 +233,7 @@ bool ExecuteServerProcess(wchar_t* commandLine)
         ScopedLock lock(g_stopLock);
         endedOnItsOwn = !g_stopRequested;
         g_serverEndedOnItsOwn = endedOnItsOwn;
+        g_serverExitCode = exitCode;
     }
     if (endedOnItsOwn)
         ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u",

@@ -1,5 +1,8 @@
+#include <string>
+
 #include "launcher/launcher.h"
 #include "service/service.h"
+#include "support/eventlog.h"
 
 namespace {
 
@@ -12,6 +15,8 @@ constexpr DWORD kAcceptedWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHU
 SRWLOCK g_statusLock = SRWLOCK_INIT;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status{SERVICE_WIN32_OWN_PROCESS, 0, 0, NO_ERROR, 0, 0, 0};
+// When the stop was asked for; 0 while it was not.
+ULONGLONG g_stopRequestedAtMs = 0;
 
 void ReportLocked(DWORD state, DWORD waitHintMs)
 {
@@ -34,6 +39,7 @@ void ReportStopProgress()
 
 void WINAPI ServiceMain(DWORD, LPWSTR*)
 {
+    EnableEventReports(kServiceName);
     g_statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, &ServiceCtrlHandler, nullptr);
     {
         ScopedLock lock(g_statusLock);
@@ -52,6 +58,17 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
         failure = static_cast<DWORD>(result);
     else if (ServerEndedOnItsOwn() && !GetSystemMetrics(SM_SHUTTINGDOWN))
         failure = kServiceExitServerEnded;
+    ULONGLONG stopRequestedAtMs = 0;
+    {
+        ScopedLock lock(g_statusLock);
+        stopRequestedAtMs = g_stopRequestedAtMs;
+    }
+    // Here, not where the run logs the server's end: only here is an end
+    // known to be a failure (at system shutdown it is expected).
+    if (failure == kServiceExitServerEnded)
+        ReportServiceEvent(MSG_SERVER_ENDED, {std::to_wstring(ServerExitCode()).c_str(), /*last output=*/L""});
+    else if (failure == 0 && stopRequestedAtMs != 0)
+        ReportServiceEvent(MSG_SERVICE_STOPPED, {std::to_wstring(GetTickCount64() - stopRequestedAtMs).c_str()});
     ScopedLock lock(g_statusLock);
     g_status.dwWin32ExitCode = failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
     g_status.dwServiceSpecificExitCode = failure;
@@ -71,6 +88,7 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD, void*, void*)
             if (g_status.dwCurrentState == SERVICE_STOP_PENDING || g_status.dwCurrentState == SERVICE_STOPPED)
                 return NO_ERROR;
             ReportLocked(SERVICE_STOP_PENDING, kStopPendingWaitHintMs);
+            g_stopRequestedAtMs = GetTickCount64();
         }
         // The run does the graceful stop on its own thread: the handler
         // returns at once, so the dispatcher stays free for other controls.
