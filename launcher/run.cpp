@@ -114,14 +114,12 @@ void ExpandSetting(const Config& config, const wchar_t* key, const wchar_t* defa
 
 void WarnRefused(PathRefusal refusal, const wchar_t* key)
 {
-    if (refusal == PathRefusal::kTooLong)
-    {
+    if (refusal == PathRefusal::kTooLong) {
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s is too long once expanded (259 characters at most); using its default",
                         key);
         ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it is too long once expanded (259 characters at most)"});
-    }
-    else if (refusal == PathRefusal::kQuote) {
+    } else if (refusal == PathRefusal::kQuote) {
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s holds a double quote, which no path can hold; using its default", key);
         ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it holds a double quote, which no path can hold"});
