@@ -18,10 +18,7 @@ constexpr wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Eve
 
 // The services' standard error: wine_prefix_up starts the prefix with Wine's
 // trace of ReportEventW on (tests/CMakeLists.txt, scripts/wine-keeper.sh).
-std::string ServiceTrace()
-{
-    return ReadTextFile(TestBinDir() + L"\\keeper\\cmd.log");
-}
+std::string ServiceTrace() { return ReadTextFile(TestBinDir() + L"\\keeper\\cmd.log"); }
 
 // The events reported since `offset` of that trace, each as
 // "<ID> <err|warn|trace>: <string>|<string>...".
