@@ -21,13 +21,15 @@ int wmain(int argc, wchar_t** argv)
     if (ov_wcsicmp(word, L"service") == 0)
         RunService();
     else if (ov_wcsicmp(word, L"install") == 0)
-        InstallWebUIService();
+        return static_cast<int>(InstallWebUIService());
     else if (ov_wcsicmp(word, L"remove") == 0)
-        RemoveWebUIService();
+        return static_cast<int>(RemoveWebUIService());
     else if (ov_wcsicmp(word, L"start") == 0)
-        StartWebUIService();
+        return static_cast<int>(StartWebUIService());
     else if (ov_wcsicmp(word, L"stop") == 0)
-        StopWebUIService();
+        return static_cast<int>(StopWebUIService());
+    else if (ov_wcsicmp(word, L"status") == 0)
+        return static_cast<int>(ShowWebUIServiceStatus());
     else {
         ConsolePrint(L"Invalid command line option \"%s\"\n", word);
         return kExitInvalidOption;

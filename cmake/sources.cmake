@@ -13,6 +13,7 @@ set(OV_WINDOWS_SOURCES
   support/child_process.cpp
   support/job.cpp
   support/executor.cpp
+  support/eventlog.cpp
   launcher/context.cpp
   launcher/java.cpp
   launcher/folder_access.cpp

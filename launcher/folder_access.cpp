@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "launcher/launcher.h"
+#include "support/eventlog.h"
 #include "support/support.h"
 
 namespace {
@@ -92,17 +93,22 @@ int WarnOfWritableInstallFolders(FolderWarnings where)
     }
 
     int warned = 0;
+    std::wstring listed;  // one event for them all, a folder a line
     for (const std::wstring& folder : folders) {
         if (!OrdinaryUsersCanChange(folder.c_str()))
             continue;
         ++warned;
         const std::wstring warning = FormatWide(kWarningText, folder.c_str());
-        if (where == FolderWarnings::kLog)
+        if (where == FolderWarnings::kLog) {
             ovlog_write_tag(kLogWarning, kStartupTag, L"%s", warning.c_str());
-        else
+            listed += (listed.empty() ? L"" : L"\r\n") + folder;
+        } else {
             ConsolePrint(L"WARNING: %s\n         To restrict it: icacls \"%s\" /inheritance:r /grant:r "
                          L"*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX\n",
                          warning.c_str(), folder.c_str());
+        }
     }
+    if (!listed.empty())
+        ReportServiceEvent(MSG_WRITABLE_FOLDERS, {listed.c_str()});
     return warned;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "launcher/launcher.h"
+#include "support/eventlog.h"
 #include "support/support.h"
 
 wchar_t g_javaExecutable[kPathChars];
@@ -14,6 +15,9 @@ constexpr wchar_t kJavaTag[] = L"java";
 constexpr size_t kVersionChars = 64;    // "CurrentVersion": 128 bytes
 constexpr size_t kJavaHomeChars = 240;  // "JavaHome": 480 bytes, so "\bin\java.exe" always fits after it
 
+// The candidates of the search, one a line, for the event that says none was found.
+std::wstring g_checkedCandidates;
+
 bool IsPresent(const wchar_t* candidate)
 {
     return candidate[0] != L'\0' && _waccess(candidate, 0) == 0;
@@ -22,6 +26,7 @@ bool IsPresent(const wchar_t* candidate)
 void LogCandidate(const wchar_t* candidate, const wchar_t* source)
 {
     ovlog_debug_tag(kJavaTag, 3, L"FindJavaRuntime: checking %s (%s)", candidate, source);
+    g_checkedCandidates += FormatWide(L"%s%s (%s)", g_checkedCandidates.empty() ? L"" : L"\r\n", candidate, source);
 }
 
 // An environment value that does not fit its buffer gives nothing (the
@@ -140,6 +145,7 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
 bool FindJavaRuntime()
 {
     bool found = false;
+    g_checkedCandidates.clear();
     // The installation's private runtime first.
     if (FormCandidate(g_javaExecutable, g_installDir, L"\\jre\\bin\\java.exe")) {
         LogCandidate(g_javaExecutable, L"executable path");
@@ -153,6 +159,7 @@ bool FindJavaRuntime()
     }
     if (!found) {
         ovlog_write_tag(kLogError, kJavaTag, L"Cannot find suitable Java runtime environment");
+        ReportServiceEvent(MSG_NO_JAVA, {g_checkedCandidates.c_str()});
         return false;
     }
     ovlog_write_tag(kLogInformation, kJavaTag, L"Using Java executable \"%s\"", g_javaExecutable);

@@ -65,6 +65,10 @@ void RequestServerStop(StopCause cause = StopCause::kRequest);
 // True when the last server process ended with no stop requested: a crash,
 // an exit of its own, a kill from outside.
 bool ServerEndedOnItsOwn();
+// The last server process's exit code, and the last lines it wrote when it
+// ended on its own in a service run (empty otherwise).
+DWORD ServerExitCode();
+std::wstring ServerLastOutput();
 
 // Makes the runs of this process the service's: the server's output goes to
 // the server output file, and the run tells the service host how far it

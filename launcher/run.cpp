@@ -4,6 +4,7 @@
 
 #include "launcher/launcher.h"
 #include "launcher/version.h"
+#include "support/eventlog.h"
 #include "support/support.h"
 
 namespace {
@@ -19,6 +20,7 @@ void LogCreateFailure(DWORD error)
 {
     ovlog_write_tag(kLogError, kStartupTag, L"Cannot create process (Error 0x%08x: %s)", error,
                     ErrorText(error).get());
+    ReportServiceEvent(MSG_SERVER_NOT_CREATED, {ErrorText(error).get(), std::to_wstring(error).c_str()});
 }
 
 // The stop request, shared between the run and whoever asks for the stop
@@ -28,6 +30,8 @@ SRWLOCK g_stopLock = SRWLOCK_INIT;
 bool g_stopRequested = false;
 StopCause g_stopCause = StopCause::kRequest;
 bool g_serverEndedOnItsOwn = false;
+DWORD g_serverExitCode = 0;
+std::wstring g_serverLastOutput;
 UniqueKernelHandle g_stopEvent;
 // Signalled whenever a run has ended; closing the console waits for it.
 UniqueKernelHandle g_runEnded;
@@ -93,13 +97,16 @@ void ExpandSetting(const Config& config, const wchar_t* key, const wchar_t* defa
 
 void WarnRefused(PathRefusal refusal, const wchar_t* key)
 {
-    if (refusal == PathRefusal::kTooLong)
+    if (refusal == PathRefusal::kTooLong) {
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s is too long once expanded (259 characters at most); using its default",
                         key);
-    else if (refusal == PathRefusal::kQuote)
+        ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it is too long once expanded (259 characters at most)"});
+    } else if (refusal == PathRefusal::kQuote) {
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"The value of %s holds a double quote, which no path can hold; using its default", key);
+        ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it holds a double quote, which no path can hold"});
+    }
 }
 
 }  // namespace
@@ -122,6 +129,18 @@ bool ServerEndedOnItsOwn()
 {
     ScopedLock lock(g_stopLock);
     return g_serverEndedOnItsOwn;
+}
+
+DWORD ServerExitCode()
+{
+    ScopedLock lock(g_stopLock);
+    return g_serverExitCode;
+}
+
+std::wstring ServerLastOutput()
+{
+    ScopedLock lock(g_stopLock);
+    return g_serverLastOutput;
 }
 
 BOOL WINAPI ConsoleCtrlHandler(DWORD event)
@@ -178,15 +197,19 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     }
     const HANDLE process = server.process();
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
+    ReportServiceEvent(MSG_SERVICE_STARTED,
+                       {L"" OV_VERSION_TEXT, g_javaExecutable, std::to_wstring(server.processId()).c_str()});
 
     const ULONGLONG startedAt = GetTickCount64();
     bool stopRequested = false;
     switch (WaitForServerReady(process, stopEvent)) {
-    case ServerWait::kReady:
-        ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms",
-                        static_cast<unsigned>(GetTickCount64() - startedAt));
+    case ServerWait::kReady: {
+        const unsigned readyMs = static_cast<unsigned>(GetTickCount64() - startedAt);
+        ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms", readyMs);
         ReportServerReady();
+        ReportServiceEvent(MSG_SERVER_READY, {std::to_wstring(readyMs).c_str()});
         break;
+    }
     case ServerWait::kGaveUp:
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"Jetty's stop port " OV_STOP_PORT L" did not answer within %u s; reporting the service running",
@@ -214,15 +237,18 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
         ScopedLock lock(g_stopLock);
         endedOnItsOwn = !g_stopRequested;
         g_serverEndedOnItsOwn = endedOnItsOwn;
+        g_serverExitCode = exitCode;
     }
     // Its last words, once the reader has them all, explain a death.
     server.waitForOutputEnd(ChildProcess::kReaderDrainMs);
     server.finish();
     if (endedOnItsOwn) {
-        const std::string lastLines = output != nullptr ? output->lastLines() : std::string();
+        const std::wstring lastLines =
+            output != nullptr ? NarrowAsWide(output->lastLines().c_str()) : std::wstring();
         ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u%s%s",
-                        static_cast<unsigned>(exitCode), lastLines.empty() ? L"" : L"\n",
-                        NarrowAsWide(lastLines.c_str()).c_str());
+                        static_cast<unsigned>(exitCode), lastLines.empty() ? L"" : L"\n", lastLines.c_str());
+        ScopedLock lock(g_stopLock);
+        g_serverLastOutput = lastLines;
     }
     ovlog_debug_tag(kShutdownTag, 5, L"Server process terminated");
     return true;

@@ -1,18 +1,72 @@
 #include "service/service.h"
 
+#include <string>
+
 #include "launcher/launcher.h"
 
 namespace {
 
-UniqueServiceHandle OpenManager()
+constexpr wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ovWebUI";
+constexpr DWORD kEventTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+
+// Each command asks for just the access it needs, so that "status" works
+// for anyone and the others fail only for want of what they do.
+UniqueServiceHandle OpenManager(DWORD access, DWORD& error)
 {
-    // GENERIC_WRITE for every command, as "install" needs it to create.
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_WRITE));
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, access));
     if (!manager) {
-        const DWORD error = GetLastError();
+        error = GetLastError();
         ConsolePrint(L"ERROR: Cannot connect to Service Manager (%s)\n", ErrorText(error).get());
     }
     return manager;
+}
+
+UniqueServiceHandle OpenWebUIService(SC_HANDLE manager, DWORD access, DWORD& error)
+{
+    UniqueServiceHandle service(OpenServiceW(manager, kServiceName, access));
+    if (!service) {
+        error = GetLastError();
+        ConsolePrint(L"ERROR: Cannot open service named 'ovWebUI' (%s)\n", ErrorText(error).get());
+    }
+    return service;
+}
+
+bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status)
+{
+    DWORD needed = 0;
+    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                &needed) != FALSE;
+}
+
+// The words for a run's own failure codes (see ServiceMain); null for a
+// code the run does not give. A server that ends while "start" waits ended
+// during its start-up.
+const wchar_t* RunFailureWords(DWORD serviceSpecificCode, bool duringStart)
+{
+    switch (serviceSpecificCode) {
+    case kRunNoJava:
+        return L"no Java runtime was found";
+    case kRunCreateFailed:
+        return L"the server process could not be created";
+    case kServiceExitServerEnded:
+        return duringStart ? L"the server ended during start-up" : L"the server ended on its own";
+    default:
+        return nullptr;
+    }
+}
+
+// A service that never ran since the boot (1077) has no failed run.
+bool LastRunFailed(const SERVICE_STATUS_PROCESS& status)
+{
+    return status.dwWin32ExitCode != NO_ERROR && status.dwWin32ExitCode != ERROR_SERVICE_NEVER_STARTED;
+}
+
+bool GetLauncherPath(wchar_t (&path)[MAX_PATH], DWORD& error)
+{
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    // A cut path would name some other file.
+    error = length == 0 ? GetLastError() : length >= MAX_PATH ? ERROR_INSUFFICIENT_BUFFER : NO_ERROR;
+    return error == NO_ERROR;
 }
 
 // Sets one part of the registration; on failure prints "WARNING: cannot
@@ -51,111 +105,256 @@ bool ConfigureService(SC_HANDLE service)
     return clean;
 }
 
-// Sends the stop and waits until the service reports itself stopped, so
-// success means the server is down. False with the last error set.
-bool StopAndWait(SC_HANDLE service)
+// Lets Event Viewer render the service's events from the message table in
+// this exe.
+bool AddEventSource(const wchar_t* launcherPath)
 {
-    SERVICE_STATUS status{};
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
-        return false;
-    const ULONGLONG deadline = GetTickCount64() + kStopServiceWaitMs;
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        if (GetTickCount64() >= deadline) {
-            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
-            return false;
-        }
-        Sleep(kStopServicePollMs);
-        if (!QueryServiceStatus(service, &status))
-            return false;
+    UniqueRegistryKey key;
+    const DWORD pathBytes = static_cast<DWORD>((wcslen(launcherPath) + 1) * sizeof(wchar_t));
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                     key.put(), nullptr);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
+                                reinterpret_cast<const BYTE*>(launcherPath), pathBytes);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&kEventTypesSupported), sizeof(DWORD));
+    if (status == ERROR_SUCCESS)
+        return true;
+    ConsolePrint(L"WARNING: cannot register the event source (%s)\n", ErrorText(status).get());
+    return false;
+}
+
+// Removes the event source, unless another copy of the launcher registered
+// it for its own exe. A source that is not there is no error.
+void RemoveEventSource()
+{
+    wchar_t launcherPath[MAX_PATH];
+    DWORD error = NO_ERROR;
+    if (!GetLauncherPath(launcherPath, error))
+        return;
+    {
+        UniqueRegistryKey key;
+        wchar_t registered[MAX_PATH];
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS ||
+            !ReadRegistryString(key.get(), L"EventMessageFile", registered) ||
+            ov_wcsicmp(registered, launcherPath) != 0)
+            return;
     }
-    return true;
+    const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        ConsolePrint(L"WARNING: cannot remove the event source (%s)\n", ErrorText(status).get());
+}
+
+// Starts the service and waits until it runs or has stopped, so that
+// success means the server is up. 0, or the exit code with `reason` for the
+// message.
+DWORD StartAndWait(SC_HANDLE service, std::wstring& reason)
+{
+    if (!StartServiceW(service, 0, nullptr))
+        return GetLastError();
+    const ULONGLONG deadline = GetTickCount64() + kStartServiceWaitMs;
+    SERVICE_STATUS_PROCESS status{};
+    for (;;) {
+        if (!QueryStatus(service, status))
+            return GetLastError();
+        if (status.dwCurrentState == SERVICE_RUNNING)
+            return NO_ERROR;
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            break;
+        if (GetTickCount64() >= deadline)
+            return ERROR_SERVICE_REQUEST_TIMEOUT;
+        Sleep(kStartServicePollMs);
+    }
+    // Stopped with no failure of its own: a stop came during the start.
+    if (!LastRunFailed(status))
+        return ERROR_SERVICE_NOT_ACTIVE;
+    const wchar_t* words = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR
+                               ? RunFailureWords(status.dwServiceSpecificExitCode, /*duringStart=*/true)
+                               : nullptr;
+    if (words != nullptr)
+        reason = FormatWide(L"%s; see the launcher log", words);
+    return status.dwWin32ExitCode;
+}
+
+// Sends the stop and waits until the service reports itself stopped, so
+// success means the server is down. A stop already under way is waited for
+// as the first one: Windows refuses a second stop control then.
+DWORD StopAndWait(SC_HANDLE service, std::wstring&)
+{
+    SERVICE_STATUS_PROCESS status{};
+    SERVICE_STATUS unused{};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &unused)) {
+        const DWORD error = GetLastError();
+        if (!QueryStatus(service, status) || status.dwCurrentState != SERVICE_STOP_PENDING)
+            return error;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kStopServiceWaitMs;
+    for (;;) {
+        if (!QueryStatus(service, status))
+            return GetLastError();
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            return NO_ERROR;
+        if (GetTickCount64() >= deadline)
+            return ERROR_SERVICE_REQUEST_TIMEOUT;
+        Sleep(kStopServicePollMs);
+    }
+}
+
+DWORD DeleteAndForget(SC_HANDLE service, std::wstring&)
+{
+    if (!DeleteService(service))
+        return GetLastError();
+    RemoveEventSource();
+    return NO_ERROR;
 }
 
 // The pattern of remove, start and stop: open, operate, report, close.
+// `operation` returns 0 or the error code, and may give the words for the
+// message where the system's text for the code would not say why.
 template <typename Operation>
-void RunServiceCommand(DWORD access, Operation operation, const wchar_t* success, const wchar_t* failure)
+DWORD RunServiceCommand(DWORD access, Operation operation, const wchar_t* success, const wchar_t* failure)
 {
-    UniqueServiceHandle manager = OpenManager();
+    DWORD error = NO_ERROR;
+    UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT, error);
     if (!manager)
-        return;
-    UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, access));
-    if (!service) {
-        const DWORD error = GetLastError();
-        ConsolePrint(L"ERROR: Cannot open service named 'ovWebUI' (%s)\n", ErrorText(error).get());
-        return;
-    }
-    if (operation(service.get())) {
+        return error;
+    UniqueServiceHandle service = OpenWebUIService(manager.get(), access, error);
+    if (!service)
+        return error;
+    std::wstring reason;
+    error = operation(service.get(), reason);
+    if (error == NO_ERROR)
         ConsolePrint(L"%s", success);
-    } else {
-        const DWORD error = GetLastError();
-        ConsolePrint(failure, ErrorText(error).get());
-    }
+    else
+        ConsolePrint(failure, reason.empty() ? ErrorText(error).get() : reason.c_str());
     // The owners close the service, then the manager.
+    return error;
+}
+
+const wchar_t* StateName(DWORD state)
+{
+    switch (state) {
+    case SERVICE_STOPPED:
+        return L"STOPPED";
+    case SERVICE_START_PENDING:
+        return L"START_PENDING";
+    case SERVICE_STOP_PENDING:
+        return L"STOP_PENDING";
+    case SERVICE_RUNNING:
+        return L"RUNNING";
+    case SERVICE_CONTINUE_PENDING:
+        return L"CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING:
+        return L"PAUSE_PENDING";
+    case SERVICE_PAUSED:
+        return L"PAUSED";
+    default:
+        return L"UNKNOWN";
+    }
 }
 
 }  // namespace
 
-void InstallWebUIService()
+DWORD InstallWebUIService()
 {
-    UniqueServiceHandle manager = OpenManager();
+    DWORD error = NO_ERROR;
+    UniqueServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE, error);
     if (!manager)
-        return;
+        return error;
 
     wchar_t launcherPath[MAX_PATH];
-    const DWORD pathLength = GetModuleFileNameW(nullptr, launcherPath, MAX_PATH);
-    if (pathLength == 0 || pathLength >= MAX_PATH) {
+    if (!GetLauncherPath(launcherPath, error)) {
         // A cut path would register a service that starts some other file.
-        const DWORD error = pathLength == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         ConsolePrint(L"ERROR: Cannot get the launcher's own path (%s)\n", ErrorText(error).get());
-        return;
+        return error;
     }
     const std::wstring binaryPath = FormatWide(L"\"%s\" service", launcherPath);
 
     const wchar_t* verb = L"created";
+    // SERVICE_START too: Windows takes a restart among the failure actions
+    // only from a handle that may start the service.
     UniqueServiceHandle service(CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
-                                               GENERIC_READ | SERVICE_CHANGE_CONFIG | SERVICE_START,
-                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                               binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+                                               SERVICE_CHANGE_CONFIG | SERVICE_START, SERVICE_WIN32_OWN_PROCESS,
+                                               SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
+                                               nullptr, nullptr, nullptr, nullptr));
     if (!service) {
-        const DWORD error = GetLastError();
+        error = GetLastError();
         if (error != ERROR_SERVICE_EXISTS) {
             ConsolePrint(L"ERROR: Cannot create service (%s)\n", ErrorText(error).get());
-            return;
+            return error;
         }
         ConsolePrint(L"WARNING: Service named 'ovWebUI' already exist\n");
         service.reset(OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
         if (!service)
-            return;
+            return GetLastError();
         if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr,
                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
-            const DWORD error = GetLastError();
+            error = GetLastError();
             ConsolePrint(L"WARNING: cannot set service start type (%s)\n", ErrorText(error).get());
         }
         verb = L"updated";
     }
     const bool configured = ConfigureService(service.get());
+    const bool sourceAdded = AddEventSource(launcherPath);
     const bool foldersGuarded = WarnOfWritableInstallFolders(FolderWarnings::kConsole) == 0;
-    const bool clean = configured && foldersGuarded;
+    const bool clean = configured && sourceAdded && foldersGuarded;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
+    return NO_ERROR;
 }
 
-void RemoveWebUIService()
+DWORD RemoveWebUIService()
 {
-    RunServiceCommand(
-        DELETE, [](SC_HANDLE service) { return DeleteService(service) != FALSE; },
-        L"Orvane Web UI service deleted successfully\n", L"ERROR: Cannot remove service named 'ovWebUI' (%s)\n");
+    return RunServiceCommand(DELETE, &DeleteAndForget, L"Orvane Web UI service deleted successfully\n",
+                             L"ERROR: Cannot remove service named 'ovWebUI' (%s)\n");
 }
 
-void StartWebUIService()
+DWORD StartWebUIService()
 {
-    RunServiceCommand(
-        SERVICE_START, [](SC_HANDLE service) { return StartServiceW(service, 0, nullptr) != FALSE; },
-        L"Orvane Web UI service started successfully\n", L"ERROR: Cannot start service named 'ovWebUI' (%s)\n");
+    return RunServiceCommand(SERVICE_START | SERVICE_QUERY_STATUS, &StartAndWait,
+                             L"Orvane Web UI service started successfully\n",
+                             L"ERROR: Cannot start service named 'ovWebUI' (%s)\n");
 }
 
-void StopWebUIService()
+DWORD StopWebUIService()
 {
-    RunServiceCommand(
-        SERVICE_STOP | SERVICE_QUERY_STATUS, &StopAndWait,
-        L"Orvane Web UI service stopped successfully\n", L"ERROR: Cannot stop service named 'ovWebUI' (%s)\n");
+    return RunServiceCommand(SERVICE_STOP | SERVICE_QUERY_STATUS, &StopAndWait,
+                             L"Orvane Web UI service stopped successfully\n",
+                             L"ERROR: Cannot stop service named 'ovWebUI' (%s)\n");
+}
+
+DWORD ShowWebUIServiceStatus()
+{
+    DWORD error = NO_ERROR;
+    UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT, error);
+    if (!manager)
+        return error;
+    UniqueServiceHandle service = OpenWebUIService(manager.get(), SERVICE_QUERY_STATUS, error);
+    if (!service)
+        return error;
+    SERVICE_STATUS_PROCESS status{};
+    if (!QueryStatus(service.get(), status)) {
+        error = GetLastError();
+        ConsolePrint(L"ERROR: Cannot query service named 'ovWebUI' (%s)\n", ErrorText(error).get());
+        return error;
+    }
+    const DWORD state = status.dwCurrentState;
+    if (state == SERVICE_RUNNING) {
+        ConsolePrint(L"ovWebUI: RUNNING (process %u)\n", static_cast<unsigned>(status.dwProcessId));
+        return 0;
+    }
+    if (state != SERVICE_STOPPED || !LastRunFailed(status)) {
+        ConsolePrint(L"ovWebUI: %s\n", StateName(state));
+        return kExitNotRunning;
+    }
+    const DWORD exitCode = status.dwWin32ExitCode;
+    if (exitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
+        const DWORD code = status.dwServiceSpecificExitCode;
+        const wchar_t* words = RunFailureWords(code, /*duringStart=*/false);
+        ConsolePrint(L"ovWebUI: STOPPED (%u, code %u: %s)\n", static_cast<unsigned>(exitCode),
+                     static_cast<unsigned>(code), words != nullptr ? words : ErrorText(exitCode).get());
+    } else {
+        ConsolePrint(L"ovWebUI: STOPPED (%u: %s)\n", static_cast<unsigned>(exitCode), ErrorText(exitCode).get());
+    }
+    return kExitNotRunning;
 }

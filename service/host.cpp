@@ -1,5 +1,8 @@
+#include <string>
+
 #include "launcher/launcher.h"
 #include "service/service.h"
+#include "support/eventlog.h"
 
 namespace {
 
@@ -19,6 +22,8 @@ SERVICE_STATUS g_status{SERVICE_WIN32_OWN_PROCESS, 0, 0, NO_ERROR, 0, 0, 0};
 // (GetSystemMetrics) would load user32, and a console process with user32
 // loaded never gets the logoff and shutdown events.
 bool g_systemShuttingDown = false;
+// When the stop was asked for; 0 while it was not.
+ULONGLONG g_stopRequestedAtMs = 0;
 
 bool IsPending(DWORD state)
 {
@@ -57,6 +62,7 @@ void ReportRunning()
 
 void WINAPI ServiceMain(DWORD, LPWSTR*)
 {
+    EnableEventReports(kServiceName);
     g_statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, &ServiceCtrlHandler, nullptr);
     {
         ScopedLock lock(g_statusLock);
@@ -70,12 +76,24 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     // A run that never got a server up, or a server that died without being
     // asked to, is a failure: say so, so that the failure actions restart
     // the service. At system shutdown an ending server is expected.
-    ScopedLock lock(g_statusLock);
     DWORD failure = 0;
-    if (result == kRunNoJava || result == kRunCreateFailed)
-        failure = static_cast<DWORD>(result);
-    else if (ServerEndedOnItsOwn() && !g_systemShuttingDown)
-        failure = kServiceExitServerEnded;
+    ULONGLONG stopRequestedAtMs = 0;
+    {
+        ScopedLock lock(g_statusLock);
+        if (result == kRunNoJava || result == kRunCreateFailed)
+            failure = static_cast<DWORD>(result);
+        else if (ServerEndedOnItsOwn() && !g_systemShuttingDown)
+            failure = kServiceExitServerEnded;
+        stopRequestedAtMs = g_stopRequestedAtMs;
+    }
+    // Here, not where the run logs the server's end: only here is an end
+    // known to be a failure (at system shutdown it is expected).
+    if (failure == kServiceExitServerEnded)
+        ReportServiceEvent(MSG_SERVER_ENDED,
+                           {std::to_wstring(ServerExitCode()).c_str(), ServerLastOutput().c_str()});
+    else if (failure == 0 && stopRequestedAtMs != 0)
+        ReportServiceEvent(MSG_SERVICE_STOPPED, {std::to_wstring(GetTickCount64() - stopRequestedAtMs).c_str()});
+    ScopedLock lock(g_statusLock);
     g_status.dwWin32ExitCode = failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
     g_status.dwServiceSpecificExitCode = failure;
     ReportLocked(SERVICE_STOPPED, 0);
@@ -97,6 +115,7 @@ DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD, void*, void*)
         // The request first: a server that ends between the two is one that
         // was asked to, not one that died on its own.
         RequestServerStop();
+        g_stopRequestedAtMs = GetTickCount64();
         // The run does the graceful stop on its own thread: the handler
         // returns at once, so the dispatcher stays free for other controls.
         ReportLocked(SERVICE_STOP_PENDING, kPendingWaitHintMs);

@@ -25,6 +25,10 @@ static_assert(kPreshutdownTimeoutMs > kStopWorstCaseMs, "the pre-shutdown time m
 constexpr DWORD kStopServiceWaitMs = 60000;
 static_assert(kStopServiceWaitMs > kStopWorstCaseMs, "\"stop\" must outwait the whole stop");
 constexpr DWORD kStopServicePollMs = 200;
+// How long "start" waits for the service to run or stop: the run's wait and
+// a margin for the service's own start-up and its reports.
+constexpr DWORD kStartServiceWaitMs = kServerReadyWaitMs + 10000;
+constexpr DWORD kStartServicePollMs = 100;
 // Service-specific exit code of a service whose server ended on its own;
 // 1 and 2 are the run's own failures (no Java, no server process).
 constexpr DWORD kServiceExitServerEnded = 3;
@@ -34,7 +38,14 @@ void RunService();
 // sends (shutdown, pre-shutdown) can be tried in-process.
 DWORD WINAPI ServiceCtrlHandler(DWORD control, DWORD eventType, void* eventData, void* context);
 
-void InstallWebUIService();
-void RemoveWebUIService();
-void StartWebUIService();
-void StopWebUIService();
+// The service commands. Each returns its exit code: 0 on success, as
+// sc.exe does, otherwise the Win32 error code of the step that failed.
+DWORD InstallWebUIService();
+DWORD RemoveWebUIService();
+DWORD StartWebUIService();
+DWORD StopWebUIService();
+// Prints "ovWebUI: <state>" and returns 0 when the service runs,
+// kExitNotRunning when it does not, or the error code when it cannot be
+// queried. Needs no administrator rights.
+constexpr DWORD kExitNotRunning = 1;
+DWORD ShowWebUIServiceStatus();

@@ -83,10 +83,19 @@ struct RegistryKeyTraits {
     static void close(Value v) { RegCloseKey(v); }
 };
 
+// RegisterEventSourceW fails as NULL.
+struct EventSourceTraits {
+    using Value = HANDLE;
+    static Value empty() { return nullptr; }
+    static bool valid(Value v) { return v != nullptr; }
+    static void close(Value v) { DeregisterEventSource(v); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+using UniqueEventSource = UniqueHandle<EventSourceTraits>;
 
 // Exclusive lock over an SRWLOCK for one scope.
 class ScopedLock {

@@ -174,6 +174,6 @@ TEST(Dispatch, CommandWordsInAnyCaseAreRecognised)
     }
     // "STOP" reaches the service command (the service is not installed).
     const RunResult stop = RunCommand(Quote(LauncherExe()) + L" STOP");
-    EXPECT_EQ(stop.exitCode, 0u);
+    EXPECT_EQ(stop.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(stop.output.rfind("ERROR: Cannot open service named 'ovWebUI' (", 0), 0u) << stop.output;
 }

@@ -1,11 +1,14 @@
 // What Windows shows of the built exe: the version resource that Explorer's
-// Details tab reads and the manifest that the loader applies.
+// Details tab reads, the manifest that the loader applies and the message
+// table of the events.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 #include <vector>
 
 #include "launcher/version.h"
+#include "messages.h"
 #include "tests/harness.h"
 
 namespace {
@@ -64,4 +67,42 @@ TEST(Release, ManifestIsFoundAndAsksForNoElevationOnly)
     // Paths stay limited to 260 characters and the code page stays the system's.
     EXPECT_EQ(manifest.find("longPathAware"), std::string::npos);
     EXPECT_EQ(manifest.find("activeCodePage"), std::string::npos);
+}
+
+// Event Viewer renders each event from the exe's message table: every ID
+// there formats, and with just the insertion strings that the code passes.
+TEST(Release, EveryEventFormatsWithItsInsertionStrings)
+{
+    const std::unique_ptr<HINSTANCE__, decltype(&FreeLibrary)> image(
+        LoadLibraryExW(LauncherExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &FreeLibrary);
+    ASSERT_NE(image, nullptr);
+    // Each ID with the number of strings that the code passes.
+    const std::pair<DWORD, size_t> events[] = {
+        {MSG_SERVICE_STARTED, 3},      {MSG_SERVER_READY, 1},      {MSG_SERVICE_STOPPED, 1},
+        {MSG_STOP_COMMAND_GAVE_UP, 1}, {MSG_SERVER_TERMINATED, 1}, {MSG_WRITABLE_FOLDERS, 1},
+        {MSG_CONFIG_VALUE_REFUSED, 2}, {MSG_NO_JAVA, 1},           {MSG_SERVER_NOT_CREATED, 2},
+        {MSG_SERVER_ENDED, 2}};
+    const HRSRC found = FindResourceW(image.get(), MAKEINTRESOURCEW(1), RT_MESSAGETABLE);
+    ASSERT_NE(found, nullptr);
+    const auto* table = static_cast<const MESSAGE_RESOURCE_DATA*>(LockResource(LoadResource(image.get(), found)));
+    size_t ids = 0;
+    for (DWORD i = 0; i < table->NumberOfBlocks; ++i)
+        ids += table->Blocks[i].HighId - table->Blocks[i].LowId + 1;
+    EXPECT_EQ(ids, std::size(events)) << "an event of the table is not tested here";
+
+    // More strings than any message takes: one that shows is read past what is passed.
+    DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(L"<1>"), reinterpret_cast<DWORD_PTR>(L"<2>"),
+                           reinterpret_cast<DWORD_PTR>(L"<3>"), reinterpret_cast<DWORD_PTR>(L"<4>")};
+    for (const auto& [id, inserts] : events) {
+        wchar_t* text = nullptr;
+        const DWORD chars = FormatMessageW(
+            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER, image.get(),
+            id, 0, reinterpret_cast<wchar_t*>(&text), 0, reinterpret_cast<va_list*>(strings));
+        ASSERT_GT(chars, 0u) << std::hex << id;
+        const std::wstring formatted(text, chars);
+        LocalFree(text);
+        for (size_t i = 1; i <= std::size(strings); ++i)
+            EXPECT_EQ(formatted.find(L"<" + std::to_wstring(i) + L">") != std::wstring::npos, i <= inserts)
+                << std::hex << id << ": " << Narrow(formatted);
+    }
 }

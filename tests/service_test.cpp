@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "launcher/launcher.h"
+#include "launcher/version.h"
 #include "service/service.h"
 #include "tests/harness.h"
 #include "tests/launcher_fixture.h"
@@ -15,6 +16,31 @@
 namespace {
 
 constexpr wchar_t kServiceKey[] = L"System\\CurrentControlSet\\Services\\ovWebUI";
+constexpr wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ovWebUI";
+
+// The services' standard error: wine_prefix_up starts the prefix with Wine's
+// trace of ReportEventW on (tests/CMakeLists.txt, scripts/wine-keeper.sh).
+std::string ServiceTrace() { return ReadTextFile(TestBinDir() + L"\\keeper\\cmd.log"); }
+
+// The events reported since `offset` of that trace, each as
+// "<ID> <err|warn|trace>: <string>|<string>...".
+std::vector<std::string> EventsSince(size_t offset)
+{
+    std::vector<std::string> events;
+    const std::string trace = ServiceTrace();
+    for (const std::string& line : SplitLines(trace.substr(std::min(offset, trace.size())))) {
+        const size_t text = line.find(":eventlog:ReportEventW L\"");
+        if (line.find(":advapi:ReportEventW (") != std::string::npos) {
+            events.push_back(line.substr(line.find(",0x0000,") + 8, 10));  // after the type and category 0
+        } else if (text != std::string::npos && !events.empty()) {
+            std::string& event = events.back();
+            event += event.find(' ') == std::string::npos ? " " + line.substr(5, line.find(':', 5) - 5) + ": " : "|";
+            for (size_t i = text + 25; i + 1 < line.size(); ++i)
+                event += line[i] != '\\' ? line[i] : line[++i] == 'r' ? '\r' : line[i] == 'n' ? '\n' : line[i];
+        }
+    }
+    return events;
+}
 
 std::string SystemText(DWORD code)
 {
@@ -91,19 +117,21 @@ protected:
     {
         RemoveServiceIfPresent();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
         ASSERT_TRUE(WaitForPortState(17003, false, 30000)) << "port 17003 is busy: another server holds it";
     }
     void TearDown() override
     {
         RemoveServiceIfPresent();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
     }
 
-    std::string Command(const Install& install, const wchar_t* word)
+    std::string Command(const Install& install, const wchar_t* word, DWORD exitCode = 0)
     {
         const RunResult result = RunCommand(Quote(install.exe()) + L" " + word, 60000);
         EXPECT_TRUE(result.finished);
-        EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
+        EXPECT_EQ(result.exitCode, exitCode) << Narrow(word);
         return result.output;
     }
 };
@@ -185,7 +213,17 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
 {
     Install install;
     ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    wchar_t messageFile[MAX_PATH] = {};
+    DWORD types = 0, bytes = sizeof(messageFile);
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kEventSourceKey, L"EventMessageFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                           nullptr, messageFile, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(messageFile, install.exe());
+    bytes = sizeof(types);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kEventSourceKey, L"TypesSupported", RRF_RT_REG_DWORD, nullptr, &types, &bytes);
+    EXPECT_EQ(types, 7u);
+    EXPECT_EQ(Command(install, L"status", kExitNotRunning), "ovWebUI: STOPPED\n");
 
+    const size_t traced = ServiceTrace().size();
     EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
     ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << "the stand-in server never listened";
@@ -194,8 +232,13 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
               ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
     EXPECT_EQ(ReadInvocation(install.java(), "server").home, Narrow(install.root()));
 
-    EXPECT_EQ(Command(install, L"start"), "ERROR: Cannot start service named 'ovWebUI' (" +
-                                              SystemText(ERROR_SERVICE_ALREADY_RUNNING) + ")\n");
+    EXPECT_EQ(Command(install, L"start", ERROR_SERVICE_ALREADY_RUNNING),
+              "ERROR: Cannot start service named 'ovWebUI' (" + SystemText(ERROR_SERVICE_ALREADY_RUNNING) + ")\n");
+    SERVICE_STATUS_PROCESS process{};
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceStatusEx(OpenOurService(SERVICE_QUERY_STATUS).get(), SC_STATUS_PROCESS_INFO,
+                                     reinterpret_cast<BYTE*>(&process), sizeof(process), &needed));
+    EXPECT_EQ(Command(install, L"status"), "ovWebUI: RUNNING (process " + std::to_string(process.dwProcessId) + ")\n");
     SERVICE_STATUS status{};
     EXPECT_TRUE(SendControl(SERVICE_CONTROL_INTERROGATE, &status));
     // The handler's own answer, not only what the manager remembers.
@@ -229,13 +272,24 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     EXPECT_NE(jettyOutput.find("fake-java: server answered Stopped"), std::string::npos) << jettyOutput;
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated");
+    // Started (version, Java, server's process ID), ready, stopped (ms).
+    const std::vector<std::string> events = EventsSince(traced);
+    ASSERT_EQ(events.size(), 3u) << ::testing::PrintToString(events);
+    EXPECT_EQ(events[0].rfind("0x40000064 trace: " OV_VERSION_TEXT "|" + Narrow(install.java()) + "|", 0), 0u);
+    EXPECT_GT(std::stoul(events[0].substr(events[0].rfind('|') + 1)), 0ul);
+    EXPECT_EQ(events[1].rfind("0x40000065 trace: ", 0), 0u) << events[1];
+    EXPECT_EQ(events[2].rfind("0x40000066 trace: ", 0), 0u) << events[2];
+    EXPECT_LT(std::stoul(events[2].substr(18)), 10000ul) << events[2];
 
-    EXPECT_EQ(Command(install, L"stop"),
+    EXPECT_EQ(Command(install, L"stop", ERROR_SERVICE_NOT_ACTIVE),
               "ERROR: Cannot stop service named 'ovWebUI' (" + SystemText(ERROR_SERVICE_NOT_ACTIVE) + ")\n");
     EXPECT_EQ(Command(install, L"remove"), "Orvane Web UI service deleted successfully\n");
-    const std::string afterRemove = Command(install, L"start");
-    EXPECT_EQ(afterRemove, "ERROR: Cannot open service named 'ovWebUI' (" +
-                               SystemText(ERROR_SERVICE_DOES_NOT_EXIST) + ")\n");
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kEventSourceKey, nullptr, RRF_RT_ANY, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    const std::string notInstalled = "ERROR: Cannot open service named 'ovWebUI' (" +
+                                     SystemText(ERROR_SERVICE_DOES_NOT_EXIST) + ")\n";
+    for (const wchar_t* word : {L"start", L"stop", L"remove", L"status"})
+        EXPECT_EQ(Command(install, word, ERROR_SERVICE_DOES_NOT_EXIST), notInstalled) << Narrow(word);
 }
 
 TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
@@ -243,8 +297,13 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
     {
         Install noJava(L"nojava", false);
         ASSERT_EQ(Command(noJava, L"install"), "Orvane Web UI service created successfully\n");
-        EXPECT_EQ(Command(noJava, L"start"), "Orvane Web UI service started successfully\n");
+        const size_t traced = ServiceTrace().size();
+        RunCommand(Quote(noJava.exe()) + L" start");  // its outcome: StartSaysWhyTheRunFailed
         ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000));
+        EXPECT_EQ(Command(noJava, L"status", kExitNotRunning),
+                  "ovWebUI: STOPPED (1066, code 1: no Java runtime was found)\n");
+        EXPECT_EQ(EventsSince(traced),
+                  std::vector<std::string>{"0xc000012c err: " + Narrow(noJava.java()) + " (executable path)"});
         SERVICE_STATUS status{};
         ASSERT_TRUE(QueryStatus(status));
         EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
@@ -256,7 +315,7 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         Install folderJava(L"folderjava", false);
         MakeFolders(folderJava.java());
         ASSERT_EQ(Command(folderJava, L"install"), "Orvane Web UI service created successfully\n");
-        Command(folderJava, L"start");
+        RunCommand(Quote(folderJava.exe()) + L" start");
         ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000));
         SERVICE_STATUS status{};
         ASSERT_TRUE(QueryStatus(status));
@@ -270,7 +329,8 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         Install server(killed ? L"killed" : L"quick");
         SetServerMode(server.java(), killed ? "serve" : "exit 7");
         ASSERT_EQ(Command(server, L"install"), "Orvane Web UI service created successfully\n");
-        Command(server, L"start");
+        const size_t traced = ServiceTrace().size();
+        RunCommand(Quote(server.exe()) + L" start");
         if (killed) {
             ASSERT_TRUE(WaitForPortState(17003, true, 30000));
             EXPECT_EQ(TerminateProcessesBelow(server.root(), L"java.exe"), 1);
@@ -280,16 +340,55 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         ASSERT_TRUE(QueryStatus(status));
         EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)) << killed;
         EXPECT_EQ(status.dwServiceSpecificExitCode, 3u) << killed;
+        EXPECT_EQ(Command(server, L"status", kExitNotRunning),
+                  "ovWebUI: STOPPED (1066, code 3: the server ended on its own)\n");
         const std::vector<std::string> log = ReadLogMessages(server.log());
         const std::string warning = killed ? "WARNING shutdown: Server process ended on its own with exit code 1"
                                            : "WARNING shutdown: Server process ended on its own with exit code 7";
         const auto found = std::find(log.begin(), log.end(), warning);
         ASSERT_NE(found, log.end()) << killed;
-        // Its last words follow as the message's continuation lines.
-        const std::string lastWords = killed ? "\tfake-java: serving (on stderr)" : "\tfake-java: error: exit code 7";
-        EXPECT_NE(std::find(found, log.end(), lastWords), log.end()) << killed;
+        // Its last words follow as the message's continuation lines, and
+        // are the event's second string.
+        const std::string lastWords = killed ? "fake-java: serving, stop port 17003" : "fake-java: error: exit code 7";
+        EXPECT_NE(std::find(found, log.end(), "\t" + lastWords), log.end()) << killed;
+        const std::vector<std::string> events = EventsSince(traced);
+        ASSERT_FALSE(events.empty()) << killed;
+        EXPECT_EQ(events.back().rfind(killed ? "0xc000012e err: 1|" : "0xc000012e err: 7|", 0), 0u) << events.back();
+        EXPECT_NE(events.back().find(lastWords), std::string::npos) << events.back();
         RemoveServiceIfPresent();
     }
+}
+
+TEST_F(ServiceTest, StartSaysWhyTheRunFailed)
+{
+    for (const bool withJava : {false, true}) {
+        Install install(L"failing", withJava);
+        SetServerMode(install.java(), "exit 7");
+        const std::string reason = withJava ? "the server ended during start-up" : "no Java runtime was found";
+        ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+        EXPECT_EQ(Command(install, L"start", ERROR_SERVICE_SPECIFIC_ERROR),
+                  "ERROR: Cannot start service named 'ovWebUI' (" + reason + "; see the launcher log)\n");
+        EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_STOPPED)) << reason;
+        RemoveServiceIfPresent();
+    }
+}
+
+TEST_F(ServiceTest, ASecondStopDuringTheStopWaitsForItToo)
+{
+    Install install;
+    SetServerMode(install.java(), "slow-stop 4000");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    Command(install, L"start");
+    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    OutputCollector first(Quote(install.exe()) + L" stop");
+    ASSERT_TRUE(first.execute());
+    ASSERT_TRUE(WaitForState(SERVICE_STOP_PENDING, 10000));
+    EXPECT_EQ(Command(install, L"status", kExitNotRunning), "ovWebUI: STOP_PENDING\n");
+    EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
+    EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_STOPPED));
+    ASSERT_TRUE(first.waitForCompletion(30000));
+    EXPECT_EQ(first.exitCode(), 0u);
+    EXPECT_EQ(first.output, "Orvane Web UI service stopped successfully\n");
 }
 
 // The launcher killed outright leaves no server behind: the job ends it.
@@ -483,7 +582,11 @@ TEST_F(ServiceTest, StartIsPendingUntilTheStopPortAnswers)
     SetServerMode(install.java(), "listen-after 3000");
     ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
     RunResult start;
-    std::thread starter([&] { start = RunCommand(Quote(install.exe()) + L" start", 60000); });
+    ULONGLONG startReturnedAt = 0;
+    std::thread starter([&] {
+        start = RunCommand(Quote(install.exe()) + L" start", 60000);
+        startReturnedAt = GetTickCount64();
+    });
     EXPECT_TRUE(WaitForState(SERVICE_START_PENDING, 10000));
     SERVICE_STATUS before{}, later{};
     EXPECT_TRUE(QueryStatus(before));
@@ -500,6 +603,7 @@ TEST_F(ServiceTest, StartIsPendingUntilTheStopPortAnswers)
     printf("port open to RUNNING seen: %llu ms\n", GetTickCount64() - openAt);
     starter.join();
     EXPECT_EQ(start.output, "Orvane Web UI service started successfully\n");
+    EXPECT_GE(startReturnedAt + 50, openAt) << "start said success before the server was up";
 
     unsigned readyMs = 0;
     for (const std::string& m : ReadLogMessages(install.log()))
