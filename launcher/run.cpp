@@ -20,7 +20,7 @@ void LogCreateFailure(DWORD error)
 {
     ovlog_write_tag(kLogError, kStartupTag, L"Cannot create process (Error 0x%08x: %s)", error,
                     ErrorText(error).get());
-    ReportServiceEvent(MSG_SERVER_NOT_CREATED, {ErrorText(error).get(), std::to_wstring(error).c_str()});
+    ReportServiceEvent(MSG_SERVER_NOT_CREATED, {ErrorText(error).get(), DecimalText(error).c_str()});
 }
 
 // The stop request, shared between the run and whoever asks for the stop
@@ -198,7 +198,7 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     const HANDLE process = server.process();
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
     ReportServiceEvent(MSG_SERVICE_STARTED,
-                       {L"" OV_VERSION_TEXT, g_javaExecutable, std::to_wstring(server.processId()).c_str()});
+                       {L"" OV_VERSION_TEXT, g_javaExecutable, DecimalText(server.processId()).c_str()});
 
     const ULONGLONG startedAt = GetTickCount64();
     bool stopRequested = false;
@@ -207,7 +207,7 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
         const unsigned readyMs = static_cast<unsigned>(GetTickCount64() - startedAt);
         ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms", readyMs);
         ReportServerReady();
-        ReportServiceEvent(MSG_SERVER_READY, {std::to_wstring(readyMs).c_str()});
+        ReportServiceEvent(MSG_SERVER_READY, {DecimalText(readyMs).c_str()});
         break;
     }
     case ServerWait::kGaveUp:

@@ -93,7 +93,7 @@ void StopServer(HANDLE server, StopCause cause)
                                           [&stopCommand](DWORD ms) { return stopCommand.waitForCompletion(ms); })) {
             ovlog_write_tag(kLogWarning, kShutdownTag, L"The stop command did not end within %u s; giving up on it",
                             static_cast<unsigned>(kStopCommandWaitMs / 1000));
-            ReportServiceEvent(MSG_STOP_COMMAND_GAVE_UP, {std::to_wstring(kStopCommandWaitMs / 1000).c_str()});
+            ReportServiceEvent(MSG_STOP_COMMAND_GAVE_UP, {DecimalText(kStopCommandWaitMs / 1000).c_str()});
         }
         // Leaving the scope ends a stop command still running and delivers
         // the rest of its output to the log.
@@ -102,7 +102,7 @@ void StopServer(HANDLE server, StopCause cause)
         ovlog_write_tag(kLogWarning, kShutdownTag,
                         L"Server process did not end within %u s after the stop command; terminating it",
                         static_cast<unsigned>(kServerExitGraceMs / 1000));
-        ReportServiceEvent(MSG_SERVER_TERMINATED, {std::to_wstring(kServerExitGraceMs / 1000).c_str()});
+        ReportServiceEvent(MSG_SERVER_TERMINATED, {DecimalText(kServerExitGraceMs / 1000).c_str()});
         TerminateProcess(server, 0);
     }
 }

@@ -90,9 +90,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     // known to be a failure (at system shutdown it is expected).
     if (failure == kServiceExitServerEnded)
         ReportServiceEvent(MSG_SERVER_ENDED,
-                           {std::to_wstring(ServerExitCode()).c_str(), ServerLastOutput().c_str()});
+                           {DecimalText(ServerExitCode()).c_str(), ServerLastOutput().c_str()});
     else if (failure == 0 && stopRequestedAtMs != 0)
-        ReportServiceEvent(MSG_SERVICE_STOPPED, {std::to_wstring(GetTickCount64() - stopRequestedAtMs).c_str()});
+        ReportServiceEvent(MSG_SERVICE_STOPPED, {DecimalText(GetTickCount64() - stopRequestedAtMs).c_str()});
     ScopedLock lock(g_statusLock);
     g_status.dwWin32ExitCode = failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
     g_status.dwServiceSpecificExitCode = failure;

@@ -168,6 +168,9 @@ private:
     bool keptStartsLine_ = true;  // kept_ begins a line (nothing dropped, or a line break last)
 };
 
+// A number in decimal digits. (std::to_wstring would bring the C++
+// library's own formatter into the exe: tens of KiB.)
+std::wstring DecimalText(unsigned long long value);
 // Wide text to UTF-8; an unpaired surrogate becomes U+FFFD.
 void AppendUtf8(std::string& out, const wchar_t* text, size_t count);
 

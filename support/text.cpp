@@ -207,6 +207,17 @@ size_t CompleteUtf8Length(const char* text, size_t size)
     return length > size - start + 1 ? start - 1 : size;
 }
 
+std::wstring DecimalText(unsigned long long value)
+{
+    wchar_t digits[24];
+    size_t start = sizeof(digits) / sizeof(digits[0]);
+    do {
+        digits[--start] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::wstring(digits + start, sizeof(digits) / sizeof(digits[0]) - start);
+}
+
 void OutputTail::append(const char* data, size_t size)
 {
     kept_.append(data, size);
