@@ -255,8 +255,11 @@ int RunLauncher()
     ExpandSetting(config, L"/Launcher/ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", path,
                   applicationLogRefusal);
     WarnRefused(applicationLogRefusal, L"ApplicationLogFile");
-    const ServerCommandParts parts{g_javaExecutable, g_installDir, jettyLog, path,
-                                   config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0)};
+    const wchar_t* maxMemory = config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0);
+    if (maxMemory != nullptr && !IsHeapSize(maxMemory))
+        ovlog_write_tag(kLogWarning, kStartupTag,
+                        L"The value of JavaMaxMemory is not a size; leaving the heap size to Java");
+    const ServerCommandParts parts{g_javaExecutable, g_installDir, jettyLog, path, maxMemory};
     ComposeServerCommandLine(commandLine, parts);
     ovlog_debug_tag(kStartupTag, 1, L"Java command line: %s", commandLine.getText());
 
