@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "launcher/command_line.h"
+#include "launcher/permissions.h"
 #include "support/support.h"
 
 constexpr size_t kPathChars = MAX_PATH;
@@ -33,15 +34,6 @@ void InitInstallContext();
 
 bool FindJavaRuntime();
 
-// Where the warnings of WarnOfWritableInstallFolders go: standard output
-// (install) or the log (each run).
-enum class FolderWarnings { kConsole, kLog };
-// The service runs and reads, as LocalSystem, what lies in the install
-// folder, its jre, jre\bin, etc, jetty-home and jetty-base, and the
-// configuration file's folder. Warns of each of those folders in which
-// ordinary users may create or change files, and returns how many there
-// were. Changes no permission itself.
-int WarnOfWritableInstallFolders(FolderWarnings where);
 int RunLauncher();
 // Creates the server process from `commandLine` (modifiable) and returns
 // once it has ended. False when it could not be created; true, without a

@@ -202,6 +202,7 @@ bool ExecuteServerProcess(wchar_t* commandLine)
         }
     }
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
+    StartPermissionCheck();
 
     const HANDLE waits[] = {process.get(), stopEvent};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
@@ -239,7 +240,6 @@ int RunLauncher()
         ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
                         g_configFile);
     WarnRefused(logPathRefusal, L"LauncherLogFile");
-    WarnOfWritableInstallFolders(FolderWarnings::kLog);
 
     if (!FindJavaRuntime()) {
         ovlog_close();
@@ -264,6 +264,7 @@ int RunLauncher()
     ovlog_debug_tag(kStartupTag, 1, L"Java command line: %s", commandLine.getText());
 
     const int status = ExecuteServerProcess(commandLine.getBuffer()) ? kRunServerEnded : kRunCreateFailed;
+    FinishPermissionCheck();
     ovlog_close();
     SetEvent(RunEndedEvent());
     return status;

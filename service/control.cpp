@@ -134,7 +134,7 @@ void InstallWebUIService()
         verb = L"updated";
     }
     const bool configured = ConfigureService(service.get());
-    const bool foldersGuarded = WarnOfWritableInstallFolders(FolderWarnings::kConsole) == 0;
+    const bool foldersGuarded = PrintPermissionWarnings() == 0;
     const bool clean = configured && foldersGuarded;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
 }

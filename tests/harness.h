@@ -83,6 +83,14 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath);
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
 
+// Wine makes the prefix's user the owner of every file, with full control.
+// Tests trust that user as an administrator would trust a deployment
+// account: the product's key (HKLM\Software\Orvane\WebUI) starts each test
+// holding only TrustedAccounts with this SID, and a ScopedRegistryKey of it
+// keeps that value.
+constexpr wchar_t kPrefixUserSid[] = L"S-1-5-21-0-0-0-1000";
+void ResetProductKey();
+
 // A registry key below HKLM, deleted with its subkeys when this goes away.
 class ScopedRegistryKey {
 public:
@@ -93,6 +101,8 @@ public:
     bool setString(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ);
     bool setRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes);
     HKEY get() const { return key_.get(); }
+    // Leaves the key in place when this goes away.
+    void keep() { subKey_.clear(); }
 
 private:
     std::wstring subKey_;
