@@ -60,10 +60,12 @@ int PrintPermissionWarnings();
 constexpr size_t kMaxPrintedWarnings = 20;
 
 // For each run: StartPermissionCheck, once the server process exists, runs
-// the whole check on a low-priority thread of its own and logs every
-// warning and the advice. FinishPermissionCheck asks it to stop between two
-// objects and waits for it (at most kPermissionCheckStopWaitMs), so nothing
+// the whole check on a low-priority thread of its own, kPermissionCheckDelayMs
+// after the server's creation, and logs every warning and the advice.
+// FinishPermissionCheck asks it to stop (before it begins, or between two
+// objects) and waits for it, at most kPermissionCheckStopWaitMs, so nothing
 // of it reaches a closed log. Both are no-ops when there is nothing to do.
 void StartPermissionCheck();
 void FinishPermissionCheck();
+constexpr DWORD kPermissionCheckDelayMs = 3000;
 constexpr DWORD kPermissionCheckStopWaitMs = 5000;
