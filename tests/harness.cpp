@@ -263,36 +263,28 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line)
     return false;
 }
 
-namespace {
-bool IsProductKey(const std::wstring& subKey)
-{
-    return _wcsicmp(subKey.c_str(), kRegistryKey) == 0;
-}
-}  // namespace
-
 void ResetProductKey()
 {
-    ScopedRegistryKey key(kRegistryKey);
-    key.keep();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+    const std::wstring trust = std::wstring(kPrefixUserSid) + L'\0';
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRegistryKey, L"TrustedAccounts", REG_MULTI_SZ, trust.c_str(),
+                    static_cast<DWORD>((trust.size() + 1) * sizeof(wchar_t)));
 }
 
 ScopedRegistryKey::ScopedRegistryKey(const std::wstring& subKey) : subKey_(subKey)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+    if (_wcsicmp(subKey_.c_str(), kRegistryKey) == 0)
+        ResetProductKey();
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
-    if (IsProductKey(subKey_))
-        setRaw(L"TrustedAccounts", REG_MULTI_SZ, (std::wstring(kPrefixUserSid) + L'\0').c_str(),
-               static_cast<DWORD>((wcslen(kPrefixUserSid) + 2) * sizeof(wchar_t)));
 }
 
 ScopedRegistryKey::~ScopedRegistryKey()
 {
-    if (subKey_.empty())
-        return;
     key_.reset();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey_.c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey_.c_str());
-    if (IsProductKey(subKey_))
+    if (_wcsicmp(subKey_.c_str(), kRegistryKey) == 0)
         ResetProductKey();
 }
 

@@ -83,11 +83,10 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath);
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
 
-// Wine makes the prefix's user the owner of every file, with full control.
-// Tests trust that user as an administrator would trust a deployment
-// account: the product's key (HKLM\Software\Orvane\WebUI) starts each test
-// holding only TrustedAccounts with this SID, and a ScopedRegistryKey of it
-// keeps that value.
+// Wine makes the prefix's user the owner of every file, with full control:
+// tests trust it as an administrator would trust a deployment account. The
+// product's key starts each test holding only TrustedAccounts with it, and
+// a ScopedRegistryKey of that key keeps and restores the value.
 constexpr wchar_t kPrefixUserSid[] = L"S-1-5-21-0-0-0-1000";
 void ResetProductKey();
 
@@ -101,8 +100,6 @@ public:
     bool setString(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ);
     bool setRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes);
     HKEY get() const { return key_.get(); }
-    // Leaves the key in place when this goes away.
-    void keep() { subKey_.clear(); }
 
 private:
     std::wstring subKey_;

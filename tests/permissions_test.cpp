@@ -40,14 +40,13 @@ TEST(Permissions, UntrustedOwnersAndEntriesThatApplyToTheObject)
             << Narrow(c.sddl);
         std::vector<SidBytes> changers;
         EXPECT_EQ(FindUntrustedChangers(descriptor.get(), trusted, changers), c.changers[0] != '\0');
-        std::string found;
+        std::wstring found;
         for (SidBytes& sid : changers) {
-            wchar_t* text = nullptr;
-            ConvertSidToStringSidW(sid.data(), &text);
-            found += (found.empty() ? "" : " ") + Narrow(text);
-            LocalFree(text);
+            UniqueLocalMemory text;
+            ConvertSidToStringSidW(sid.data(), reinterpret_cast<wchar_t**>(text.put()));
+            found += (found.empty() ? L"" : L" ") + std::wstring(static_cast<wchar_t*>(text.get()));
         }
-        EXPECT_EQ(found, c.changers) << Narrow(c.sddl);
+        EXPECT_EQ(Narrow(found), c.changers) << Narrow(c.sddl);
     }
 }
 
