@@ -69,6 +69,13 @@ BenchInstall MakeBenchInstall(const std::wstring& name, const std::string& serve
     CopyFileW(LauncherExe().c_str(), install.exe().c_str(), FALSE);
     PlaceFakeJava(install.java());
     SetServerMode(install.java(), serverMode);
+    // A jetty-home of a real size, in folders of 100, for each run's
+    // permission check to walk; trusted as the tests trust Wine's owner.
+    for (int file = 0; file < kJettyHomeFiles; ++file)
+        WriteTextFile(install.root + L"\\jetty-home\\lib\\part" + std::to_wstring(file / 100) + L"\\file" +
+                          std::to_wstring(file) + L".jar",
+                      "PK");
+    ResetProductKey();
     return install;
 }
 

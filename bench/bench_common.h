@@ -20,8 +20,10 @@ void Fail(const char* format, ...);
 // <build>\bench-tmp: the bench never shares the tests' scratch folder.
 std::wstring BenchRoot();
 
-// An install folder below BenchRoot(): a copy of the launcher and the
-// stand-in as jre\bin\java.exe with the given server mode.
+// An install folder below BenchRoot(): a copy of the launcher, the
+// stand-in as jre\bin\java.exe with the given server mode, and a jetty-home
+// of kJettyHomeFiles files.
+constexpr int kJettyHomeFiles = 2000;
 struct BenchInstall {
     std::wstring root;
     std::wstring exe() const { return root + L"\\ovwebui.exe"; }
