@@ -61,6 +61,7 @@ bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode = nullptr);
 // kept as a cross-check.
 struct CpuTime {
     double linuxMs = -1;    // < 0: the process was not found in /proc
+    double groupMs = -1;    // utime + stime of /proc/<pid>/stat, 10 ms ticks, ended threads included
     double threadsMs = -1;  // sum of GetThreadTimes
     double processMs = -1;  // GetProcessTimes, as reported
 };
