@@ -50,7 +50,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     DWORD failure = 0;
     if (result == kRunNoJava || result == kRunCreateFailed)
         failure = static_cast<DWORD>(result);
-    else if (ServerEndedOnItsOwn() && !GetSystemMetrics(SM_SHUTTINGDOWN))
+    else if (ServerEndedOnItsOwn() && !SystemShuttingDown())
         failure = kServiceExitServerEnded;
     ScopedLock lock(g_statusLock);
     g_status.dwWin32ExitCode = failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;

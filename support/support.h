@@ -157,6 +157,11 @@ bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t (&buffer)[N])
 void FormatWideV(std::wstring& out, const wchar_t* format, va_list args);
 std::wstring FormatWide(const wchar_t* format, ...);
 
+// GetSystemMetrics(SM_SHUTTINGDOWN), with user32 loaded only when asked:
+// imported, Wine sets user32 up at every start of the launcher, a sixth of
+// a foreground run's start under Wine.
+bool SystemShuttingDown();
+
 // Console output formatted as above, written whole: UTF-16 to a console,
 // UTF-8 to a file or pipe.
 void ConsolePrint(const wchar_t* format, ...);

@@ -120,3 +120,14 @@ void CreateParentFolders(const wchar_t* path)
         CreateDirectoryW(full.substr(0, i).c_str(), nullptr);
     }
 }
+
+bool SystemShuttingDown()
+{
+    using GetMetric = int(WINAPI*)(int);
+    // Left loaded: asked once, as the service ends.
+    const HMODULE user32 = LoadLibraryW(L"user32.dll");
+    const auto getMetric = user32 == nullptr ? nullptr
+                                             : reinterpret_cast<GetMetric>(reinterpret_cast<void (*)()>(
+                                                   GetProcAddress(user32, "GetSystemMetrics")));
+    return getMetric != nullptr && getMetric(SM_SHUTTINGDOWN) != 0;
+}
