@@ -246,20 +246,14 @@ void Compose(const Scan& scan, const std::vector<ScanItem>& items, PermissionRep
     }
 }
 
-// Read between two objects, where a wait on the event would cost a call
-// to the Wine server each time.
+// Read between two objects, where a wait on an event would cost a call to
+// the Wine server each time.
 std::atomic<bool> g_checkStop{false};
-// Written only by the thread that runs the launcher. The event is never
-// closed once made, so a check that outlives its run never sees it go.
-UniqueKernelHandle g_checkStopEvent;
+// Written only by the thread that runs the launcher.
 UniqueKernelHandle g_checkThread;
 
-DWORD WINAPI PermissionCheckMain(void* stopEvent)
+DWORD WINAPI PermissionCheckMain(void*)
 {
-    // The server's own start reads the same trees, and under Wine every
-    // file query goes through the one Wine server: let the start go first.
-    if (WaitForSingleObject(static_cast<HANDLE>(stopEvent), kPermissionCheckDelayMs) != WAIT_TIMEOUT)
-        return 0;
     // Background mode also lowers the I/O priority, so the walk does not
     // slow the server's own reading of its jars.
     SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN);
@@ -423,12 +417,7 @@ void StartPermissionCheck()
     if (g_checkThread)
         return;
     g_checkStop = false;
-    if (!g_checkStopEvent)
-        g_checkStopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    else
-        ResetEvent(g_checkStopEvent.get());
-    if (g_checkStopEvent)
-        g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, g_checkStopEvent.get(), 0, nullptr));
+    g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, nullptr, 0, nullptr));
     if (!g_checkThread) {
         const DWORD error = GetLastError();
         ovlog_write_tag(kLogWarning, kPermissionsTag, L"Cannot start the permission check (Error 0x%08x: %s)", error,
@@ -441,7 +430,6 @@ void FinishPermissionCheck()
     if (!g_checkThread)
         return;
     g_checkStop = true;
-    SetEvent(g_checkStopEvent.get());
     if (WaitForSingleObject(g_checkThread.get(), kPermissionCheckStopWaitMs) != WAIT_OBJECT_0)
         ovlog_write_tag(kLogWarning, kPermissionsTag,
                         L"The permission check did not stop within %u ms; what it still finds is not logged",

@@ -59,12 +59,14 @@ PermissionReport CheckPermissions(const wchar_t* installDir, const wchar_t* conf
 int PrintPermissionWarnings();
 constexpr size_t kMaxPrintedWarnings = 20;
 
-// For each run: StartPermissionCheck, once the server process exists, runs
-// the whole check on a low-priority thread of its own, kPermissionCheckDelayMs
-// after the server's creation, and logs every warning and the advice.
-// FinishPermissionCheck asks it to stop (before it begins, or between two
-// objects) and waits for it, at most kPermissionCheckStopWaitMs, so nothing
-// of it reaches a closed log. Both are no-ops when there is nothing to do.
+// For each run: the run calls StartPermissionCheck once its server has run
+// for kPermissionCheckDelayMs (its start reads the same trees, and under
+// Wine every file query waits in line at the one Wine server, so the start
+// goes first; a shorter run checks nothing). It runs the whole check on a
+// low-priority thread of its own and logs every warning and the advice.
+// FinishPermissionCheck asks it to stop between two objects and waits for
+// it, at most kPermissionCheckStopWaitMs, so nothing of it reaches a closed
+// log. Both are no-ops when there is nothing to do.
 void StartPermissionCheck();
 void FinishPermissionCheck();
 constexpr DWORD kPermissionCheckDelayMs = 3000;

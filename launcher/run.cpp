@@ -202,10 +202,15 @@ bool ExecuteServerProcess(wchar_t* commandLine)
         }
     }
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");
-    StartPermissionCheck();
 
     const HANDLE waits[] = {process.get(), stopEvent};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+    // The permission check lets the server's start go first (permissions.h).
+    DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kPermissionCheckDelayMs);
+    if (woken == WAIT_TIMEOUT) {
+        StartPermissionCheck();
+        woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    }
+    if (woken == WAIT_OBJECT_0 + 1)
         StopServer(process.get());
     WaitForSingleObject(process.get(), INFINITE);
 
