@@ -20,8 +20,10 @@ void Fail(const char* format, ...);
 // <build>\bench-tmp: the bench never shares the tests' scratch folder.
 std::wstring BenchRoot();
 
-// An install folder below BenchRoot(): a copy of the launcher and the
-// stand-in as jre\bin\java.exe with the given server mode.
+// An install folder below BenchRoot(): a copy of the launcher, the
+// stand-in as jre\bin\java.exe with the given server mode, and a jetty-home
+// of kJettyHomeFiles files.
+constexpr int kJettyHomeFiles = 2000;
 struct BenchInstall {
     std::wstring root;
     std::wstring exe() const { return root + L"\\ovwebui.exe"; }
@@ -59,6 +61,7 @@ bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode = nullptr);
 // kept as a cross-check.
 struct CpuTime {
     double linuxMs = -1;    // < 0: the process was not found in /proc
+    double groupMs = -1;    // utime + stime of /proc/<pid>/stat, 10 ms ticks, ended threads included
     double threadsMs = -1;  // sum of GetThreadTimes
     double processMs = -1;  // GetProcessTimes, as reported
 };

@@ -16,7 +16,7 @@ set(OV_WINDOWS_SOURCES
   support/eventlog.cpp
   launcher/context.cpp
   launcher/java.cpp
-  launcher/folder_access.cpp
+  launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
   launcher/server_output.cpp

@@ -102,19 +102,33 @@ std::wstring ConsumePathValue(FuzzedDataProvider& p)
     return path;
 }
 
+// -Xmx's own syntax, written apart from the product's: digits, then at
+// most one unit letter.
+bool IsHeapSizeModel(const std::wstring& value)
+{
+    const size_t digits = value.find_first_not_of(L"0123456789");
+    if (digits == std::wstring::npos)
+        return !value.empty();
+    return digits > 0 && digits + 1 == value.size() &&
+           std::wstring(L"kKmMgGtT").find(value[digits]) != std::wstring::npos;
+}
+
 void CheckServerLine(FuzzedDataProvider& p, const std::wstring& before)
 {
     const std::wstring java = fuzz::ConsumeWide(p, 40);
     const std::wstring install = ConsumePathValue(p);
     const std::wstring jettyLog = ConsumePathValue(p);
     const std::wstring appLog = ConsumePathValue(p);
-    const bool withMemory = p.ConsumeBool();
+    const bool memoryGiven = p.ConsumeBool();
     const std::wstring memory = fuzz::ConsumeWide(p, 10);
+    // Only a heap size is passed on: anything else would add options of its own.
+    const bool withMemory = memoryGiven && IsHeapSizeModel(memory);
+    FUZZ_CHECK(IsHeapSize(memory.c_str()) == IsHeapSizeModel(memory));
 
     StringBuffer line;
     line.append(before.c_str());
     ComposeServerCommandLine(line, {java.c_str(), install.c_str(), jettyLog.c_str(), appLog.c_str(),
-                                    withMemory ? memory.c_str() : nullptr});
+                                    memoryGiven ? memory.c_str() : nullptr});
 
     std::wstring expected = before;
     expected += L"\"" + java + L"\" -Djetty.home=" + Quoted(install + L"\\jetty-home") + L" -Djetty.base=" +
@@ -132,12 +146,8 @@ void CheckServerLine(FuzzedDataProvider& p, const std::wstring& before)
     FUZZ_CHECK(EndsWith(got, L"stop.key=qmvr$gates$hub"));
 
     // Paths without a quote (the launcher refuses the others) each arrive
-    // as one argument, character for character. The heap value is passed
-    // as written, so it takes part only when it is one plain token.
+    // as one argument, character for character, and so does the heap size.
     if (HasQuote(java) || HasQuote(install) || HasQuote(jettyLog) || HasQuote(appLog))
-        return;
-    const bool plainMemory = !memory.empty() && memory.find_first_of(L" \t\"\\") == std::wstring::npos;
-    if (withMemory && !plainMemory)
         return;
     std::vector<std::wstring> intended = {java,
                                           L"-Djetty.home=" + install + L"\\jetty-home",

@@ -62,7 +62,7 @@ void ComposeServerCommandLine(StringBuffer& out, const ServerCommandParts& parts
     AppendQuoted(out, parts.jettyLogFile, L"");
     Append(out, L" -Dovmc.logfile=");
     AppendQuoted(out, parts.applicationLogFile, L"");
-    if (parts.javaMaxMemory != nullptr) {
+    if (parts.javaMaxMemory != nullptr && IsHeapSize(parts.javaMaxMemory)) {
         Append(out, L" -Xmx");
         Append(out, parts.javaMaxMemory);
     }
@@ -77,6 +77,18 @@ void ComposeStopCommandLine(StringBuffer& out, const wchar_t* javaExecutable, co
     Append(out, L" -jar ");
     AppendQuoted(out, installDir, L"\\jetty-home\\start.jar");
     Append(out, L" --stop stop.port=" OV_STOP_PORT L" stop.key=" OV_STOP_KEY L" stop.wait=20");
+}
+
+bool IsHeapSize(const wchar_t* value)
+{
+    const wchar_t* p = value;
+    while (*p >= L'0' && *p <= L'9')
+        ++p;
+    if (p == value)
+        return false;
+    if (*p != L'\0' && wcschr(L"kKmMgGtT", *p) != nullptr)
+        ++p;
+    return *p == L'\0';
 }
 
 bool IsFullPath(const wchar_t* path)

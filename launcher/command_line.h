@@ -17,12 +17,16 @@ struct ServerCommandParts {
     const wchar_t* installDir;
     const wchar_t* jettyLogFile;
     const wchar_t* applicationLogFile;
-    const wchar_t* javaMaxMemory;  // null: no -Xmx option
+    const wchar_t* javaMaxMemory;  // null, or not a heap size: no -Xmx option
 };
+
+// What -Xmx takes: digits, then at most one of k, K, m, M, g, G, t, T.
+// Anything else after -Xmx would reach Java as options of its own.
+bool IsHeapSize(const wchar_t* value);
 
 // Appends the Java command line that starts Jetty. Each path goes inside
 // quotes, escaped so that Windows' argument splitting gives it back whole;
-// the memory value goes in as written.
+// the memory value goes in as written when it is a heap size.
 void ComposeServerCommandLine(StringBuffer& out, const ServerCommandParts& parts);
 // Appends the command line of Jetty's own stop command.
 void ComposeStopCommandLine(StringBuffer& out, const wchar_t* javaExecutable, const wchar_t* installDir);

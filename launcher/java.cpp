@@ -29,6 +29,16 @@ void LogCandidate(const wchar_t* candidate, const wchar_t* source)
     g_checkedCandidates += FormatWide(L"%s%s (%s)", g_checkedCandidates.empty() ? L"" : L"\r\n", candidate, source);
 }
 
+// A relative folder would resolve against the current folder, which is
+// never searched: whoever opened the prompt may have put a java.exe there.
+bool IsUsableFolder(const wchar_t* folder, const wchar_t* source)
+{
+    if (IsFullPath(folder))
+        return true;
+    ovlog_debug_tag(kJavaTag, 3, L"FindJavaRuntime: skipping %s (%s): not an absolute path", folder, source);
+    return false;
+}
+
 // An environment value that does not fit its buffer gives nothing (the
 // platform would have left the buffer undefined).
 bool ReadEnvironment(const wchar_t* name, wchar_t (&value)[kPathChars])
@@ -64,7 +74,7 @@ bool FromRegistry(wchar_t (&candidate)[kPathChars])
     if (RegOpenKeyExW(key.get(), version, 0, KEY_QUERY_VALUE, versionKey.put()) != ERROR_SUCCESS)
         return false;
     wchar_t home[kJavaHomeChars];
-    if (!ReadRegistryString(versionKey.get(), L"JavaHome", home))
+    if (!ReadRegistryString(versionKey.get(), L"JavaHome", home) || !IsUsableFolder(home, L"registry"))
         return false;
     return FormCandidate(candidate, home, L"\\bin\\java.exe");
 }
@@ -112,7 +122,8 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
 {
     wchar_t value[kPathChars];
     memset(candidate, 0, sizeof(candidate));
-    if (ReadEnvironment(L"ORVANE_HOME", value) && FormCandidate(candidate, value, L"\\bin\\jre\\bin\\java.exe")) {
+    if (ReadEnvironment(L"ORVANE_HOME", value) && IsUsableFolder(value, L"Orvane home") &&
+        FormCandidate(candidate, value, L"\\bin\\jre\\bin\\java.exe")) {
         LogCandidate(candidate, L"Orvane home");
         if (IsPresent(candidate))
             return true;
@@ -124,7 +135,7 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
         return true;
 
     candidate[0] = L'\0';
-    if (ReadEnvironment(L"JAVA_HOME", value)) {
+    if (ReadEnvironment(L"JAVA_HOME", value) && IsUsableFolder(value, L"JAVA_HOME")) {
         if (FormCandidate(candidate, value, L"\\bin\\java.exe")) {
             LogCandidate(candidate, L"JAVA_HOME");
             if (!IsPresent(candidate) && FormCandidate(candidate, value, L"\\jre\\bin\\java.exe"))

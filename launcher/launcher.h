@@ -9,6 +9,7 @@
 #include "launcher/command_line.h"
 #include "launcher/server_output.h"
 #include "support/executor.h"
+#include "launcher/permissions.h"
 #include "support/support.h"
 
 constexpr size_t kPathChars = MAX_PATH;
@@ -35,15 +36,6 @@ void InitInstallContext();
 
 bool FindJavaRuntime();
 
-// Where the warnings of WarnOfWritableInstallFolders go: standard output
-// (install) or the log (each run).
-enum class FolderWarnings { kConsole, kLog };
-// The service runs and reads, as LocalSystem, what lies in the install
-// folder, its jre, jre\bin, etc, jetty-home and jetty-base, and the
-// configuration file's folder. Warns of each of those folders in which
-// ordinary users may create or change files, and returns how many there
-// were. Changes no permission itself.
-int WarnOfWritableInstallFolders(FolderWarnings where);
 int RunLauncher();
 // Creates the server process from `commandLine` and returns once it has
 // ended. With `output`, the server's output goes there instead of to the
@@ -81,14 +73,15 @@ void SetServiceRun(RunReporter progress, RunReporter ready);
 bool IsServiceRun();
 
 // How the wait for the server's stop port ended.
-enum class ServerWait { kReady, kGaveUp, kEnded, kStopRequested };
+enum class ServerWait { kReady, kTimedOut, kEnded, kStopRequested };
 // How long a server may take to open its stop port before it is reported
 // up all the same.
 constexpr DWORD kServerReadyWaitMs = 120000;
 // Waits until something accepts a connection on 127.0.0.1 at the stop port,
-// `server` ends or `stopEvent` is set, at most kServerReadyWaitMs,
-// reporting the run's progress every second.
-ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent);
+// `server` ends or `stopEvent` is set, at most until the server, created at
+// `startedAt` (GetTickCount64), has run `untilMs`; reports the run's
+// progress every second.
+ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG startedAt, DWORD untilMs);
 
 // Foreground console events: Ctrl+C, Ctrl+Break and closing the console
 // run the graceful stop instead of ending the launcher on the spot.

@@ -59,16 +59,16 @@ UniqueSocket StartProbe(HANDLE event)
 
 }  // namespace
 
-ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent)
+ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG startedAt, DWORD untilMs)
 {
     UniqueKernelHandle connected(WSACreateEvent());
     const bool canProbe = WinsockStarted() && connected;
-    const ULONGLONG start = GetTickCount64();
-    ULONGLONG lastProgress = start;
+    const ULONGLONG start = startedAt;
+    ULONGLONG lastProgress = GetTickCount64();
     for (;;) {
         ULONGLONG now = GetTickCount64();
-        if (now - start >= kServerReadyWaitMs)
-            return ServerWait::kGaveUp;
+        if (now - start >= untilMs)
+            return ServerWait::kTimedOut;
         if (now - lastProgress >= kReadyProgressIntervalMs) {
             lastProgress = now;
             ReportRunProgress();
@@ -80,7 +80,7 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent)
         UniqueSocket probe = canProbe ? StartProbe(connected.get()) : UniqueSocket();
         // A probe still pending at the end of its cycle is dropped: the next
         // one finds a port that has opened meanwhile at its first attempt.
-        for (; now < cycleEnd; now = GetTickCount64()) {
+        for (; now < cycleEnd && now - start < untilMs; now = GetTickCount64()) {
             const HANDLE waits[] = {server, stopEvent, connected.get()};
             const DWORD count = probe ? 3 : 2;
             const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(cycleEnd - now));

@@ -201,8 +201,17 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
                        {L"" OV_VERSION_TEXT, g_javaExecutable, DecimalText(server.processId()).c_str()});
 
     const ULONGLONG startedAt = GetTickCount64();
+    // The permission check lets the server's start go first (permissions.h),
+    // but does not wait for a server that is slow to come up.
+    bool checkStarted = false;
+    ServerWait wait = WaitForServerReady(process, stopEvent, startedAt, kPermissionCheckDelayMs);
+    if (wait == ServerWait::kTimedOut) {
+        StartPermissionCheck();
+        checkStarted = true;
+        wait = WaitForServerReady(process, stopEvent, startedAt, kServerReadyWaitMs);
+    }
     bool stopRequested = false;
-    switch (WaitForServerReady(process, stopEvent)) {
+    switch (wait) {
     case ServerWait::kReady: {
         const unsigned readyMs = static_cast<unsigned>(GetTickCount64() - startedAt);
         ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms", readyMs);
@@ -210,7 +219,7 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
         ReportServiceEvent(MSG_SERVER_READY, {DecimalText(readyMs).c_str()});
         break;
     }
-    case ServerWait::kGaveUp:
+    case ServerWait::kTimedOut:
         ovlog_write_tag(kLogWarning, kStartupTag,
                         L"Jetty's stop port " OV_STOP_PORT L" did not answer within %u s; reporting the service running",
                         static_cast<unsigned>(kServerReadyWaitMs / 1000));
@@ -224,7 +233,17 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     }
     if (!stopRequested) {
         const HANDLE waits[] = {process, stopEvent};
-        stopRequested = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+        DWORD woken = WAIT_TIMEOUT;
+        if (!checkStarted) {
+            const ULONGLONG ranMs = GetTickCount64() - startedAt;
+            woken = WaitForMultipleObjects(
+                2, waits, FALSE, ranMs >= kPermissionCheckDelayMs ? 0 : static_cast<DWORD>(kPermissionCheckDelayMs - ranMs));
+            if (woken == WAIT_TIMEOUT)
+                StartPermissionCheck();
+        }
+        if (woken == WAIT_TIMEOUT)
+            woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        stopRequested = woken == WAIT_OBJECT_0 + 1;
     }
     if (stopRequested)
         StopServer(process, StopCauseOfRequest());
@@ -270,7 +289,6 @@ int RunLauncher()
         ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
                         g_configFile);
     WarnRefused(logPathRefusal, L"LauncherLogFile");
-    WarnOfWritableInstallFolders(FolderWarnings::kLog);
 
     if (!FindJavaRuntime()) {
         ovlog_close();
@@ -286,8 +304,11 @@ int RunLauncher()
     ExpandSetting(config, L"/Launcher/ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", path,
                   applicationLogRefusal);
     WarnRefused(applicationLogRefusal, L"ApplicationLogFile");
-    const ServerCommandParts parts{g_javaExecutable, g_installDir, jettyLog, path,
-                                   config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0)};
+    const wchar_t* maxMemory = config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0);
+    if (maxMemory != nullptr && !IsHeapSize(maxMemory))
+        ovlog_write_tag(kLogWarning, kStartupTag,
+                        L"The value of JavaMaxMemory is not a size; leaving the heap size to Java");
+    const ServerCommandParts parts{g_javaExecutable, g_installDir, jettyLog, path, maxMemory};
     ComposeServerCommandLine(commandLine, parts);
     ovlog_debug_tag(kStartupTag, 1, L"Java command line: %s", commandLine.getText());
 
@@ -301,6 +322,7 @@ int RunLauncher()
         output.reset(new (std::nothrow) ServerOutputFile(outputPath));
     }
     const int status = ExecuteServerProcess(commandLine.getBuffer(), output.get()) ? kRunServerEnded : kRunCreateFailed;
+    FinishPermissionCheck();
     ovlog_close();
     SetEvent(RunEndedEvent());
     return status;

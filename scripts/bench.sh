@@ -277,6 +277,11 @@ echo "$(median1 svcstart.listen) ms), summed per run; 8 the stand-in's time for 
 echo "1 MiB buffer, 64 KiB reads to a file). Goals are judged on the median."
 echo "Size: $exe_bytes bytes, stripped: $stripped, one static file: $static (imports: ${imports:-?})."
 grep -h '^NOTE ' "$results"/*.out | grep -v -e ' run [0-9]*: ' -e 'cleanup:' | sed 's/^NOTE /Note: /' | sort -u
+read -r cn cmedian _ cmax <<<"$(stats check.fg)"
+read -r _ csvc _ _ <<<"$(stats check.service)"
+echo "Idle windows open once each run's one-time permission check (3 s after the server's start, a walk of a"
+echo "jetty-home of 2,000 files) is over; its CPU, ended threads included (10 ms ticks): median $cmedian ms, max $cmax ms"
+echo "in the foreground ($cn runs), median $csvc ms as the service."
 echo "Idle CPU: run time of the Wine process's Linux threads (schedstat, ns); under Wine 8 GetProcessTimes"
 echo "of another process does not follow its CPU use (per-run values of all sources: $results/*.out)."
 echo "Took ${elapsed} s on $(nproc) CPUs, load average $load_before at the start, $(cut -d' ' -f1 /proc/loadavg) at the end;"

@@ -297,7 +297,7 @@ DWORD InstallWebUIService()
     }
     const bool configured = ConfigureService(service.get());
     const bool sourceAdded = AddEventSource(launcherPath);
-    const bool foldersGuarded = WarnOfWritableInstallFolders(FolderWarnings::kConsole) == 0;
+    const bool foldersGuarded = PrintPermissionWarnings() == 0;
     const bool clean = configured && sourceAdded && foldersGuarded;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
     return NO_ERROR;

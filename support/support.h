@@ -90,12 +90,29 @@ struct EventSourceTraits {
     static bool valid(Value v) { return v != nullptr; }
     static void close(Value v) { DeregisterEventSource(v); }
 };
+// FindFirstFileExW fails as INVALID_HANDLE_VALUE and closes with FindClose.
+struct FindHandleTraits {
+    using Value = HANDLE;
+    static Value empty() { return INVALID_HANDLE_VALUE; }
+    static bool valid(Value v) { return v != INVALID_HANDLE_VALUE && v != nullptr; }
+    static void close(Value v) { FindClose(v); }
+};
+// Memory that a system call allocated for its caller with LocalAlloc
+// (security descriptors, SIDs and texts of the security API).
+struct LocalMemoryTraits {
+    using Value = void*;
+    static Value empty() { return nullptr; }
+    static bool valid(Value v) { return v != nullptr; }
+    static void close(Value v) { LocalFree(v); }
+};
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // Exclusive lock over an SRWLOCK for one scope.
 class ScopedLock {

@@ -160,14 +160,14 @@ TEST_F(BadInput, JavaRegistrationsOfOtherTypes)
     EXPECT_EQ(Run(install).exitCode, 0u);
     EXPECT_TRUE(Contains(ReadLogMessages(install.log()),
                          "INFO java: Using Java executable \"" + Narrow(home) + "\\bin\\java.exe\""));
-    // REG_EXPAND_SZ is taken unexpanded, as stored.
+    // REG_EXPAND_SZ is taken unexpanded, as stored: no absolute path then.
     ScopedEnv where(L"OV_TEST_JAVA", home.c_str());
     const std::wstring expandable = L"%OV_TEST_JAVA%";
     setHome(REG_EXPAND_SZ, expandable.c_str(), static_cast<DWORD>((expandable.size() + 1) * 2));
     DeleteFileW(install.log().c_str());
     EXPECT_EQ(Run(install).exitCode, 1u);
     EXPECT_TRUE(Contains(ReadLogMessages(install.log()),
-                         "DEBUG3 java: FindJavaRuntime: checking %OV_TEST_JAVA%\\bin\\java.exe (registry)"));
+                         "DEBUG3 java: FindJavaRuntime: skipping %OV_TEST_JAVA% (registry): not an absolute path"));
 }
 
 TEST_F(BadInput, LogFileHeldOpenByAnotherProcess)

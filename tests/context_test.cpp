@@ -28,7 +28,7 @@ Context Settle()
 
 class InstallContext : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey); }
+    void SetUp() override { ResetProductKey(); }
     ScopedEnv home_{kHomeVariable, L"old value"};
 };
 

@@ -64,7 +64,7 @@ protected:
     {
         ASSERT_TRUE(FileExists(DemoDir() + L"\\jre\\bin\\java.exe")) << "no demo kit: run `make demo-kit` first";
         ASSERT_TRUE(FileExists(DemoDir() + L"\\ovwebui.exe"));
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        ResetProductKey();
         ASSERT_TRUE(WaitForPortState(8080, false, 60000)) << "port 8080 is busy: another server holds it";
         ASSERT_TRUE(WaitForPortState(17003, false, 60000)) << "port 17003 is busy: another server holds it";
         DeleteFileW(log().c_str());

@@ -2,6 +2,8 @@
 
 #include "tests/harness.h"
 
+#include "launcher/launcher.h"
+
 #include <aclapi.h>
 #include <tlhelp32.h>
 
@@ -261,9 +263,19 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line)
     return false;
 }
 
+void ResetProductKey()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+    const std::wstring trust = std::wstring(kPrefixUserSid) + L'\0';
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRegistryKey, L"TrustedAccounts", REG_MULTI_SZ, trust.c_str(),
+                    static_cast<DWORD>((trust.size() + 1) * sizeof(wchar_t)));
+}
+
 ScopedRegistryKey::ScopedRegistryKey(const std::wstring& subKey) : subKey_(subKey)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+    if (_wcsicmp(subKey_.c_str(), kRegistryKey) == 0)
+        ResetProductKey();
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
 }
 
@@ -272,6 +284,8 @@ ScopedRegistryKey::~ScopedRegistryKey()
     key_.reset();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, subKey_.c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+    if (_wcsicmp(subKey_.c_str(), kRegistryKey) == 0)
+        ResetProductKey();
 }
 
 bool ScopedRegistryKey::setString(const wchar_t* name, const std::wstring& value, DWORD type)

@@ -137,6 +137,26 @@ TEST_F(JavaSearch, OnlyAbsoluteSearchPathFoldersAreSearched)
     }
 }
 
+TEST_F(JavaSearch, RelativeJavaHomesAreSkipped)
+{
+    // Each would resolve against the current folder, which is never searched.
+    Install install(L"install", false);
+    TempDir cwd(L"cwd");
+    for (const wchar_t* java : {L"rel\\bin\\java.exe", L"rel\\bin\\jre\\bin\\java.exe"})
+        PlaceFakeJava(cwd / java);
+    ScopedEnv orvane(L"ORVANE_HOME", L"rel");
+    ScopedEnv javaHome(L"JAVA_HOME", L"rel");
+    ScopedRegistryKey key(kJavaSoftKey);
+    RegisterJava(key, L"rel");
+    EXPECT_EQ(Run(install, cwd.path().c_str()).exitCode, 1u);
+    std::vector<std::string> expected{Check(install.java(), "executable path")};
+    for (const char* source : {"Orvane home", "registry", "JAVA_HOME"})
+        expected.push_back(std::string("DEBUG3 java: FindJavaRuntime: skipping rel (") + source +
+                           "): not an absolute path");
+    expected.push_back(kNoJava);
+    EXPECT_EQ(JavaMessages(install), expected);
+}
+
 TEST_F(JavaSearch, JavaHomeWithOnlyTheJreFormTakesTwoChecks)
 {
     Install install(L"install", false);

@@ -13,7 +13,7 @@ class LauncherRunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        ResetProductKey();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kJavaSoftKey);
     }
     void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kJavaSoftKey); }

@@ -50,15 +50,16 @@ TEST_F(LauncherRun, EveryKeySetAndExpandedExceptTheHeapLimit)
                   "ApplicationLogFile = %OVWEBUI_HOME%\\app.log\r\n"
                   "JavaMaxMemory = %OV_TEST_MEM%\r\n");
     EXPECT_EQ(Run(install).exitCode, 0u);
+    // Unexpanded, "%OV_TEST_MEM%" is no size: no -Xmx at all.
     const std::string line = ExpectedServerLine(install.java(), install.root(), logs / L"jetty.log",
-                                                install.root() + L"\\app.log", L"%OV_TEST_MEM%");
+                                                install.root() + L"\\app.log");
     EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, line);
     const std::vector<std::string> messages = ReadLogMessages(logs / L"own\\launcher.log");
     EXPECT_TRUE(Contains(messages, "DEBUG1 startup: Java command line: " + line));
     EXPECT_FALSE(FileExists(install.log()));
 }
 
-TEST_F(LauncherRun, HeapLimitAbsentEmptyOrSet)
+TEST_F(LauncherRun, HeapLimitAbsentNotASizeOrSet)
 {
     Install install;
     SetServerMode(install.java(), "exit 0");
@@ -67,18 +68,25 @@ TEST_F(LauncherRun, HeapLimitAbsentEmptyOrSet)
     const struct {
         const char* file;
         const wchar_t* maxMemory;
+        bool warned;
     } cases[] = {
-        {"[Launcher]\n; JavaMaxMemory = 1g\n", nullptr},
-        {"[Launcher]\nJavaMaxMemory =\n", L""},
-        {"[Launcher]\nJavaMaxMemory = 1g\n", L"1g"},
-        {"[Other]\nJavaMaxMemory = 1g\n", nullptr},
+        {"[Launcher]\n; JavaMaxMemory = 1g\n", nullptr, false},
+        {"[Launcher]\nJavaMaxMemory =\n", nullptr, true},
+        {"[Launcher]\nJavaMaxMemory = 1g\n", L"1g", false},
+        {"[Launcher]\nJavaMaxMemory = 512m -javaagent:x.jar\n", nullptr, true},
+        {"[Other]\nJavaMaxMemory = 1g\n", nullptr, false},
     };
     for (const auto& c : cases) {
         WriteTextFile(conf, c.file);
+        DeleteFileW(install.log().c_str());
         EXPECT_EQ(Run(install).exitCode, 0u);
         EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
                   ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log",
                                      c.maxMemory))
+            << c.file;
+        EXPECT_EQ(Contains(ReadLogMessages(install.log()), "WARNING startup: The value of JavaMaxMemory is not a size; "
+                                                           "leaving the heap size to Java"),
+                  c.warned)
             << c.file;
     }
 }

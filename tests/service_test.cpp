@@ -116,14 +116,14 @@ protected:
     void SetUp() override
     {
         RemoveServiceIfPresent();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        ResetProductKey();
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
         ASSERT_TRUE(WaitForPortState(17003, false, 30000)) << "port 17003 is busy: another server holds it";
     }
     void TearDown() override
     {
         RemoveServiceIfPresent();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
+        ResetProductKey();
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
     }
 
@@ -443,35 +443,43 @@ TEST_F(ServiceTest, StopRightAfterTheStartLeavesNoServerRunning)
         EXPECT_TRUE(Contains(log, "INFO startup: Stop requested before the server started; not starting it"));
 }
 
-TEST_F(ServiceTest, InstallWarnsOfFoldersThatOrdinaryUsersCanChange)
+TEST_F(ServiceTest, InstallNamesWhoCanChangeWhatTheServiceRuns)
 {
     Install install;
-    SetServerMode(install.java(), "exit 0");
-    MakeFolders(install.root() + L"\\etc");
-    auto warning = [](const std::wstring& folder) {
-        return "WARNING: ordinary users can change files in \"" + Narrow(folder) +
-               "\" (run as SYSTEM by this service)\n         To restrict it: icacls \"" + Narrow(folder) +
-               "\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX\n";
-    };
-    const char* header = "";
-    const char* verb = "created";
-    for (const std::wstring& folder : {install.root(), install.root() + L"\\jre\\bin", install.root() + L"\\etc"}) {
-        ASSERT_TRUE(SetUnixMode(folder, "0777")) << Narrow(folder);
-        EXPECT_EQ(Command(install, L"install"),
-                  header + warning(folder) + "Orvane Web UI service " + verb + " with warnings\n");
-        if (folder == install.root()) {
-            // Each run logs the same.
-            EXPECT_EQ(RunCommand(Quote(install.exe())).exitCode, 0u);
-            EXPECT_TRUE(Contains(ReadLogMessages(install.log()),
-                                 "WARNING startup: ordinary users can change files in \"" + Narrow(folder) +
-                                     "\" (run as SYSTEM by this service)"));
-        }
-        ASSERT_TRUE(SetUnixMode(folder, "0755"));
-        header = "WARNING: Service named 'ovWebUI' already exist\n";
-        verb = "updated";
+    const std::wstring conf = install.root() + L"\\etc\\launcher.conf";
+    const std::wstring deep = install.root() + L"\\jetty-home\\lib\\ext\\deep\\a.jar";
+    for (const std::wstring& file : {conf, deep})
+        WriteTextFile(file, "x");
+    for (int i = 0; i < 20; ++i)
+        WriteTextFile(install.root() + L"\\jetty-base\\webapps\\" + std::to_wstring(i) + L".war", "x");
+    // All 0755 and 0644, every owner trusted: nothing to say.
+    EXPECT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+
+    // Wine's owner of every file, untrusted: named for each object, 20 lines at most.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRegistryKey, L"TrustedAccounts");
+    const std::vector<std::string> lines = SplitLines(Command(install, L"install"));
+    ASSERT_GT(lines.size(), 25u);
+    const std::string root = "can change \"" + Narrow(install.root()) + "\" (run as SYSTEM by this service)";
+    EXPECT_EQ(lines[1].substr(lines[1].size() - root.size()), root);
+    EXPECT_EQ(lines[21].substr(0, 17), "WARNING: \xE2\x80\xA6 and ");
+    EXPECT_EQ(lines[23], "         icacls \"" + Narrow(install.root()) + "\" /setowner *S-1-5-32-544 /T /C /Q");
+    EXPECT_EQ(lines[24], "         icacls \"" + Narrow(install.root()) + "\" /remove:g *S-1-5-21-0-0-0-1000 /T /C /Q");
+    EXPECT_EQ(lines.back(), "Orvane Web UI service updated with warnings");
+
+    // Trusted again, but a world-writable file deep in jetty-home and the
+    // configuration file, and an account that does not exist.
+    ScopedRegistryKey key(kRegistryKey);
+    const wchar_t accounts[] = L"S-1-5-21-0-0-0-1000\0nobody-here\0";
+    key.setRaw(L"TrustedAccounts", REG_MULTI_SZ, accounts, sizeof(accounts));
+    for (const std::wstring& file : {conf, deep})
+        ASSERT_TRUE(SetUnixMode(file, "0666"));
+    const std::string output = Command(install, L"install");
+    for (const std::wstring& file : {conf, deep}) {
+        const std::string line = "WARNING: Everyone can change \"" + Narrow(file) + "\" (run as SYSTEM by this service)\n";
+        EXPECT_NE(output.find(line), std::string::npos) << output;
     }
-    EXPECT_EQ(Command(install, L"install"),
-              "WARNING: Service named 'ovWebUI' already exist\nOrvane Web UI service updated successfully\n");
+    EXPECT_NE(output.find("WARNING: TrustedAccounts names \"nobody-here\", which is no account ("), std::string::npos);
+    EXPECT_NE(output.find(" /remove:g *S-1-1-0 /T /C /Q\n"), std::string::npos);
 }
 
 TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)

@@ -199,12 +199,19 @@ TEST(CommandLines, ServerLineIsThePiecesJoined)
                  L"-Djetty.logfile=\"C:\\l\\jetty.log\" -Dovmc.logfile=\"C:\\l\\ovmc.log\" -jar "
                  L"\"C:\\Inst\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 "
                  L"stop.key=qmvr$gates$hub");
-    StringBuffer withMemory;
-    ComposeServerCommandLine(withMemory, {L"j", L"i", L"a", L"b", L"%MEM%"});
-    EXPECT_NE(wcsstr(withMemory.getText(), L"-Dovmc.logfile=\"b\" -Xmx%MEM% -jar \"i\\jetty-home"), nullptr);
-    StringBuffer empty;
-    ComposeServerCommandLine(empty, {L"j", L"i", L"a", L"b", L""});
-    EXPECT_NE(wcsstr(empty.getText(), L"\" -Xmx -jar \""), nullptr);
+    // Only a size follows -Xmx: anything else could add options of its own.
+    const struct {
+        const wchar_t* value;
+        bool isSize;
+    } heaps[] = {{L"2g", true},  {L"1024M", true}, {L"64", true},    {L"512m -javaagent:x.jar", false},
+                 {L"-1", false}, {L"", false},     {L"%MEM%", false}, {L"1gg", false}};
+    for (const auto& heap : heaps) {
+        StringBuffer line;
+        ComposeServerCommandLine(line, {L"j", L"i", L"a", L"b", heap.value});
+        const std::wstring option = std::wstring(L"-Dovmc.logfile=\"b\" -Xmx") + heap.value + L" -jar \"i\\";
+        EXPECT_EQ(wcsstr(line.getText(), option.c_str()) != nullptr, heap.isSize) << Narrow(heap.value);
+        EXPECT_EQ(wcsstr(line.getText(), L"-Xmx") != nullptr, heap.isSize) << Narrow(heap.value);
+    }
 }
 
 TEST(CommandLines, StopLineUsesTheSameStopChannel)
