@@ -189,7 +189,7 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     ChildOptions options;
     options.what = L"server process";
     options.logTag = kStartupTag;
-    options.creationFlags = output != nullptr ? CREATE_NO_WINDOW : 0;
+    options.creationFlags = output != nullptr ? DETACHED_PROCESS : 0;
     options.output = output;
     if (!server.start(g_javaExecutable, commandLine, options)) {
         LogCreateFailure(server.lastError());

@@ -39,6 +39,14 @@ void ServerOutputFile::fail(const wchar_t* tag, const wchar_t* what, DWORD error
 
 void ServerOutputFile::childCreated(DWORD processId)
 {
+    processId_ = processId;
+    GetLocalTime(&createdAt_);
+}
+
+// Opened here, on the reader's thread, while the server starts: not on the
+// way to its start.
+void ServerOutputFile::readingStarts()
+{
     DWORD error = ERROR_SUCCESS;
     file_ = OpenForAppend(path_, size_, error);
     if (!file_) {
@@ -46,12 +54,11 @@ void ServerOutputFile::childCreated(DWORD processId)
         return;
     }
     // Tells one run's output from the next.
-    SYSTEMTIME now;
-    GetLocalTime(&now);
+    const SYSTEMTIME& now = createdAt_;
     const std::wstring header =
         FormatWide(L"---- %04u-%02u-%02u %02u:%02u:%02u.%03u the launcher started the server, process %lu ----\r\n",
                    now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                   static_cast<unsigned long>(processId));
+                   static_cast<unsigned long>(processId_));
     std::string bytes;
     AppendUtf8(bytes, header.data(), header.size());
     write(bytes.data(), bytes.size());

@@ -25,6 +25,7 @@ public:
     ServerOutputFile& operator=(const ServerOutputFile&) = delete;
 
     void childCreated(DWORD processId) override;
+    void readingStarts() override;
     void bytesReceived(const char* data, size_t size) override;
     // The last lines the server wrote; read once its reader has finished.
     std::string lastLines() const { return tail_.lines(); }
@@ -35,6 +36,8 @@ private:
     void fail(const wchar_t* tag, const wchar_t* what, DWORD error);
 
     std::wstring path_;
+    DWORD processId_ = 0;
+    SYSTEMTIME createdAt_{};
     UniqueFileHandle file_;
     ULONGLONG size_ = 0;
     bool failed_ = false;

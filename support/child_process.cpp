@@ -85,6 +85,11 @@ DWORD WINAPI ChildProcess::ReaderMain(void* context)
 {
     Reader* reader = static_cast<Reader*>(context);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBytes]);
+    {
+        ScopedLock lock(reader->lock);
+        if (reader->sink != nullptr)
+            reader->sink->readingStarts();
+    }
     for (;;) {
         DWORD read = 0;
         // ERROR_BROKEN_PIPE is the normal end: every writer has closed its end.

@@ -10,9 +10,12 @@
 // Receives a child's output, on the reader thread, one call at a time.
 class OutputSink {
 public:
-    // The child exists but runs no code yet: a header written now comes
-    // before any of its output.
+    // The child exists but runs no code yet. Called on the starting thread,
+    // which waits for it: keep it short.
     virtual void childCreated(DWORD processId) { (void)processId; }
+    // On the reader thread, before the first read: a header written now
+    // comes before any of the child's output.
+    virtual void readingStarts() {}
     virtual void bytesReceived(const char* data, size_t size) = 0;
     virtual void outputEnded() {}
 
