@@ -70,4 +70,5 @@ constexpr size_t kMaxPrintedWarnings = 20;
 void StartPermissionCheck();
 void FinishPermissionCheck();
 constexpr DWORD kPermissionCheckDelayMs = 3000;
-constexpr DWORD kPermissionCheckStopWaitMs = 5000;
+// Short, as it adds to the graceful stop, which must fit the pre-shutdown time.
+constexpr DWORD kPermissionCheckStopWaitMs = 1000;
