@@ -63,24 +63,23 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG started
 {
     UniqueKernelHandle connected(WSACreateEvent());
     const bool canProbe = WinsockStarted() && connected;
-    const ULONGLONG start = startedAt;
     ULONGLONG lastProgress = GetTickCount64();
     for (;;) {
         ULONGLONG now = GetTickCount64();
-        if (now - start >= untilMs)
+        if (now - startedAt >= untilMs)
             return ServerWait::kTimedOut;
         if (now - lastProgress >= kReadyProgressIntervalMs) {
             lastProgress = now;
             ReportRunProgress();
         }
-        const ULONGLONG share = (now - start) / kProbeIntervalShare;
+        const ULONGLONG share = (now - startedAt) / kProbeIntervalShare;
         const ULONGLONG cycleEnd = now + (share < kMinProbeIntervalMs   ? kMinProbeIntervalMs
                                           : share > kMaxProbeIntervalMs ? kMaxProbeIntervalMs
                                                                         : share);
         UniqueSocket probe = canProbe ? StartProbe(connected.get()) : UniqueSocket();
         // A probe still pending at the end of its cycle is dropped: the next
         // one finds a port that has opened meanwhile at its first attempt.
-        for (; now < cycleEnd && now - start < untilMs; now = GetTickCount64()) {
+        for (; now < cycleEnd && now - startedAt < untilMs; now = GetTickCount64()) {
             const HANDLE waits[] = {server, stopEvent, connected.get()};
             const DWORD count = probe ? 3 : 2;
             const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(cycleEnd - now));
