@@ -1,9 +1,14 @@
 // The entry point: the installation context, then the first argument.
 // Above both subsystems: it is the one place that reaches the service and
 // the launcher alike.
-#include "launcher/launcher.h"
+#include "app/console_control.h"
+#include "launcher/context.h"
+#include "launcher/run.h"
 #include "service/service.h"
-#include "support/support.h"
+#include "support/console.h"
+#include "support/strings.h"
+
+constexpr int kExitInvalidOption = 3;
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -1,6 +1,6 @@
-#include <winsock2.h>
-
 #include "bench/bench_common.h"
+
+#include <winsock2.h>
 
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include "launcher/command_line.h"
+#include "support/handles.h"
+#include "support/strings.h"
 #include "tests/harness.h"
 
 double NowMs()

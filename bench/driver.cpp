@@ -31,6 +31,7 @@
 
 #include "launcher/permissions.h"
 #include "service/service.h"
+#include "support/handles.h"
 #include "tests/harness.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/log.h"
 #include "tests/harness.h"
 
 namespace {

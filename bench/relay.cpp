@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <string>
 
-#include "support/support.h"
+#include "support/handles.h"
 
 namespace {
 

@@ -22,4 +22,5 @@ set(OV_WINDOWS_SOURCES
   launcher/server_output.cpp
   launcher/stop.cpp
   service/host.cpp
-  service/control.cpp)
+  service/control.cpp
+  app/console_control.cpp)

@@ -8,6 +8,7 @@
 
 #include "fuzz/fuzz_common.h"
 #include "launcher/command_line.h"
+#include "support/strings.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The input is a configuration file. It is read with every combination of
 // encoding, case rule and section filter, and each read is compared with a
-// small model of the format written from its description in portable.h:
+// small model of the format written from its description in config.h:
 // which keys exist, their index-th values, the default when absent, the
 // count of skipped lines, and what repeated loads and `replace` do.
 #include <algorithm>
@@ -9,7 +9,8 @@
 #include <set>
 
 #include "fuzz/fuzz_common.h"
-#include "support/portable.h"
+#include "support/config.h"
+#include "support/text.h"
 
 namespace {
 

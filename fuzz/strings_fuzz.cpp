@@ -6,7 +6,8 @@
 #include <memory>
 
 #include "fuzz/fuzz_common.h"
-#include "support/portable.h"
+#include "support/strings.h"
+#include "support/text.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "support/strings.h"
+
 namespace {
 void Append(StringBuffer& out, const wchar_t* piece)
 {

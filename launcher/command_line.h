@@ -2,7 +2,7 @@
 // the install-directory path rules. No <windows.h>, so they build natively.
 #pragma once
 
-#include "support/portable.h"
+#include "support/strings.h"
 
 // Jetty's stop channel; the server and the stop command must use the same pair.
 // The port is also how the launcher sees that the server is up.

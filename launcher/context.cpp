@@ -1,7 +1,11 @@
+#include "launcher/context.h"
+
 #include <cwchar>
 
-#include "launcher/launcher.h"
-#include "support/support.h"
+#include "launcher/command_line.h"
+#include "support/handles.h"
+#include "support/registry.h"
+#include "support/strings.h"
 
 wchar_t g_installDir[kPathChars];
 wchar_t g_configFile[kPathChars];

@@ -1,11 +1,18 @@
+#include "launcher/java.h"
+
 #include <io.h>
 
 #include <cstring>
 #include <string>
 
-#include "launcher/launcher.h"
+#include "launcher/command_line.h"
+#include "launcher/context.h"
+#include "support/console.h"
 #include "support/eventlog.h"
-#include "support/support.h"
+#include "support/handles.h"
+#include "support/log.h"
+#include "support/registry.h"
+#include "support/strings.h"
 
 wchar_t g_javaExecutable[kPathChars];
 

@@ -5,9 +5,14 @@
 
 #include <cwchar>
 
-#include "launcher/launcher.h"
+#include "launcher/context.h"
+#include "launcher/java.h"
+#include "support/console.h"
+#include "support/error_text.h"
 #include "support/eventlog.h"
-#include "support/support.h"
+#include "support/handles.h"
+#include "support/log.h"
+#include "support/text.h"
 
 namespace {
 

@@ -3,8 +3,9 @@
 // deployed; a JVM that cannot start never opens it.
 #include <winsock2.h>
 
-#include "launcher/launcher.h"
-#include "support/support.h"
+#include "launcher/command_line.h"
+#include "launcher/run.h"
+#include "support/handles.h"
 
 namespace {
 

@@ -1,11 +1,23 @@
+#include "launcher/run.h"
+
 #include <cwchar>
 #include <memory>
 #include <string>
 
-#include "launcher/launcher.h"
+#include "launcher/command_line.h"
+#include "launcher/context.h"
+#include "launcher/java.h"
+#include "launcher/permissions.h"
+#include "launcher/server_output.h"
 #include "launcher/version.h"
+#include "support/child_process.h"
+#include "support/config.h"
+#include "support/error_text.h"
 #include "support/eventlog.h"
-#include "support/support.h"
+#include "support/handles.h"
+#include "support/log.h"
+#include "support/strings.h"
+#include "support/text.h"
 
 namespace {
 
@@ -143,27 +155,9 @@ std::wstring ServerLastOutput()
     return g_serverLastOutput;
 }
 
-BOOL WINAPI ConsoleCtrlHandler(DWORD event)
+bool WaitForRunEnd(DWORD timeoutMs)
 {
-    switch (event) {
-    case CTRL_C_EVENT:
-        RequestServerStop(StopCause::kConsoleEvent);
-        return TRUE;
-    case CTRL_BREAK_EVENT:
-        // Java answers Ctrl+Break with a thread dump and goes on serving.
-        RequestServerStop(StopCause::kRequest);
-        return TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        // The process ends when this returns, and Windows ends it anyway
-        // soon after: hold it for the run as long as that allows.
-        RequestServerStop(StopCause::kConsoleEvent);
-        WaitForSingleObject(RunEndedEvent(), kConsoleCloseWaitMs);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    return WaitForSingleObject(RunEndedEvent(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)

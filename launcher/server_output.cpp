@@ -2,6 +2,12 @@
 
 #include <string>
 
+#include "support/console.h"
+#include "support/error_text.h"
+#include "support/handles.h"
+#include "support/log.h"
+#include "support/text.h"
+
 namespace {
 
 // The file, or none with `error` set.

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "support/child_process.h"
+#include "support/handles.h"
+#include "support/text.h"
 
 constexpr wchar_t kServerOutputFileDefault[] = L"%OVWEBUI_HOME%\\logs\\server-output.log";
 // Rotated before it would pass this size; ".1" to ".3" are the older ones,

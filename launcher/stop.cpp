@@ -1,8 +1,15 @@
 #include <string>
 
-#include "launcher/launcher.h"
+#include "launcher/command_line.h"
+#include "launcher/context.h"
+#include "launcher/java.h"
+#include "launcher/run.h"
+#include "support/error_text.h"
 #include "support/eventlog.h"
-#include "support/support.h"
+#include "support/executor.h"
+#include "support/log.h"
+#include "support/strings.h"
+#include "support/text.h"
 
 namespace {
 

@@ -1,8 +1,13 @@
-#include "service/service.h"
-
 #include <string>
 
-#include "launcher/launcher.h"
+#include "launcher/permissions.h"
+#include "launcher/run.h"
+#include "service/service.h"
+#include "support/console.h"
+#include "support/error_text.h"
+#include "support/handles.h"
+#include "support/registry.h"
+#include "support/strings.h"
 
 namespace {
 

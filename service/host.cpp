@@ -1,8 +1,12 @@
 #include <string>
 
-#include "launcher/launcher.h"
+#include "launcher/run.h"
 #include "service/service.h"
+#include "support/console.h"
+#include "support/error_text.h"
 #include "support/eventlog.h"
+#include "support/handles.h"
+#include "support/text.h"
 
 namespace {
 

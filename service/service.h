@@ -4,8 +4,7 @@
 
 #include <windows.h>
 
-#include "launcher/launcher.h"
-#include "support/support.h"
+#include "launcher/run.h"
 
 constexpr wchar_t kServiceName[] = L"ovWebUI";
 constexpr wchar_t kServiceDisplayName[] = L"Orvane Web UI (Jetty)";

@@ -2,6 +2,10 @@
 
 #include <memory>
 
+#include "support/error_text.h"
+#include "support/handles.h"
+#include "support/log.h"
+
 namespace {
 
 // Owns a PROC_THREAD_ATTRIBUTE_LIST naming the only handles a child may

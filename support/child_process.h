@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "support/support.h"
+#include "support/handles.h"
 
 // Receives a child's output, on the reader thread, one call at a time.
 class OutputSink {

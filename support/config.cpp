@@ -1,6 +1,9 @@
-#include "support/portable.h"
+#include "support/config.h"
 
 #include <cwchar>
+
+#include "support/strings.h"
+#include "support/text.h"
 
 namespace {
 

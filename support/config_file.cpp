@@ -1,4 +1,5 @@
-#include "support/support.h"
+#include "support/config.h"
+#include "support/handles.h"
 
 bool Config::loadConfig(const wchar_t* path, const wchar_t* section, const char* encoding, bool sectionOnly,
                         bool replace)

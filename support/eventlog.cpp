@@ -1,6 +1,6 @@
 #include "support/eventlog.h"
 
-#include "support/support.h"
+#include "support/handles.h"
 
 namespace {
 

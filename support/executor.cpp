@@ -1,5 +1,7 @@
 #include "support/executor.h"
 
+#include "support/child_process.h"
+
 ProcessExecutor::ProcessExecutor(const wchar_t* commandLine, bool newProcessGroup, bool showWindow)
     : commandLine_(commandLine != nullptr ? commandLine : L""),
       newProcessGroup_(newProcessGroup),

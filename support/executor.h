@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/child_process.h"
+#include "support/text.h"
 
 // Runs a command line with its stdout and stderr captured through one pipe.
 // A reader thread joins the output into lines and hands each whole line,

@@ -1,6 +1,9 @@
-#include "support/support.h"
+#include "support/log.h"
 
 #include <atomic>
+
+#include "support/console.h"
+#include "support/handles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/portable.h"
+#include "support/strings.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,6 +1,11 @@
-#include "support/support.h"
-
 #include <cwchar>
+
+#include "support/console.h"
+#include "support/error_text.h"
+#include "support/log.h"
+#include "support/registry.h"
+#include "support/strings.h"
+#include "support/text.h"
 
 void FormatWideV(std::wstring& out, const wchar_t* format, va_list args)
 {

@@ -1,7 +1,9 @@
-#include "support/portable.h"
+#include "support/text.h"
 
 #include <cstring>
 #include <cwchar>
+
+#include "support/log.h"
 
 namespace {
 

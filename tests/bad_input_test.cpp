@@ -1,6 +1,10 @@
 // Hand-written and hostile input: configuration files, long install
 // folders, unusual Java registrations, a log file held by someone else.
 // Each must end in documented behaviour: no crash, a default or a message.
+#include "launcher/context.h"
+#include "launcher/java.h"
+#include "support/error_text.h"
+#include "support/handles.h"
 #include "tests/launcher_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "launcher/launcher.h"
+#include "launcher/context.h"
 #include "tests/harness.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <winsock2.h>
 
-#include "launcher/launcher.h"
 #include "service/service.h"
+#include "support/handles.h"
 #include "tests/harness.h"
 
 

@@ -1,14 +1,18 @@
-#include <winsock2.h>
-
 #include "tests/harness.h"
 
-#include "launcher/launcher.h"
+#include <winsock2.h>
 
 #include <aclapi.h>
 #include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdlib>
+
+#include "launcher/context.h"
+#include "launcher/permissions.h"
+#include "support/handles.h"
+#include "support/log.h"
+#include "support/strings.h"
 
 std::wstring Widen(const std::string& utf8)
 {

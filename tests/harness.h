@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/executor.h"
-#include "support/support.h"
+#include "support/handles.h"
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/launcher.h"
 #include "tests/harness.h"
 
 constexpr wchar_t kJavaSoftKey[] = L"SOFTWARE\\JavaSoft\\Java Runtime Environment";

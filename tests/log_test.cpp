@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/log.h"
 #include "tests/harness.h"
 
 TEST(Log, ManyThreadsWriteWholeLinesAndLoseNone)

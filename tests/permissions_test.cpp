@@ -1,8 +1,12 @@
 // Who may change what the service runs: the decision on descriptors as
 // Windows gives them, and each run's log naming who can change its Java.
-#include "tests/launcher_fixture.h"
+#include <windows.h>
 
 #include <sddl.h>
+
+#include "launcher/permissions.h"
+#include "support/handles.h"
+#include "tests/launcher_fixture.h"
 
 TEST(Permissions, UntrustedOwnersAndEntriesThatApplyToTheObject)
 {

@@ -6,8 +6,10 @@
 
 #include <thread>
 
-#include "launcher/launcher.h"
+#include "launcher/context.h"
+#include "launcher/run.h"
 #include "service/service.h"
+#include "support/strings.h"
 #include "tests/harness.h"
 
 TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturnsAtOnce)

@@ -1,4 +1,6 @@
 // Whole foreground runs of the built launcher with the stand-in java.exe.
+#include "launcher/context.h"
+#include "launcher/java.h"
 #include "launcher/version.h"
 #include "tests/launcher_fixture.h"
 

@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <thread>
 
-#include "launcher/launcher.h"
+#include "launcher/context.h"
+#include "launcher/permissions.h"
 #include "launcher/version.h"
 #include "service/service.h"
+#include "support/error_text.h"
+#include "support/handles.h"
+#include "support/registry.h"
 #include "tests/harness.h"
 #include "tests/launcher_fixture.h"
 

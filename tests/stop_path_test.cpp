@@ -6,7 +6,12 @@
 
 #include <thread>
 
-#include "launcher/launcher.h"
+#include "app/console_control.h"
+#include "launcher/command_line.h"
+#include "launcher/context.h"
+#include "launcher/java.h"
+#include "launcher/run.h"
+#include "support/strings.h"
 #include "tests/harness.h"
 
 namespace {

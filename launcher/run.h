@@ -1,27 +1,13 @@
-// The launcher core: the installation context, Java runtime discovery, the
-// run that starts and waits for the server, and its graceful stop.
+// The run: it finds Java, starts the server, waits for it to come up and to
+// end, and on a request stops it gracefully (Jetty's stop command first).
 #pragma once
 
 #include <windows.h>
 
-#include <cstddef>
+#include <string>
 
-#include "launcher/command_line.h"
 #include "launcher/server_output.h"
 #include "support/executor.h"
-#include "launcher/permissions.h"
-#include "support/support.h"
-
-constexpr size_t kPathChars = MAX_PATH;
-
-// Filled by the entry point before any second thread exists, then read only.
-extern wchar_t g_installDir[kPathChars];
-extern wchar_t g_configFile[kPathChars];
-// Written by FindJavaRuntime alone, on the thread that runs the launcher.
-extern wchar_t g_javaExecutable[kPathChars];
-
-constexpr wchar_t kRegistryKey[] = L"Software\\Orvane\\WebUI";
-constexpr wchar_t kHomeVariable[] = L"OVWEBUI_HOME";
 
 // Exit status of a launcher run.
 enum RunStatus : int {
@@ -29,12 +15,6 @@ enum RunStatus : int {
     kRunNoJava = 1,
     kRunCreateFailed = 2,
 };
-constexpr int kExitInvalidOption = 3;
-
-// Fills g_installDir and g_configFile and publishes OVWEBUI_HOME.
-void InitInstallContext();
-
-bool FindJavaRuntime();
 
 int RunLauncher();
 // Creates the server process from `commandLine` and returns once it has
@@ -71,6 +51,8 @@ std::wstring ServerLastOutput();
 using RunReporter = void (*)();
 void SetServiceRun(RunReporter progress, RunReporter ready);
 bool IsServiceRun();
+// Waits until the current run has ended, at most `timeoutMs`; true if it has.
+bool WaitForRunEnd(DWORD timeoutMs);
 
 // How the wait for the server's stop port ended.
 enum class ServerWait { kReady, kTimedOut, kEnded, kStopRequested };
@@ -82,14 +64,6 @@ constexpr DWORD kServerReadyWaitMs = 120000;
 // `startedAt` (GetTickCount64), has run `untilMs`; reports the run's
 // progress every second.
 ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG startedAt, DWORD untilMs);
-
-// Foreground console events: Ctrl+C, Ctrl+Break and closing the console
-// run the graceful stop instead of ending the launcher on the spot.
-BOOL WINAPI ConsoleCtrlHandler(DWORD event);
-// Windows ends a console process about 5 s after it is sent the close,
-// logoff or shutdown event, whatever its handler does: the handler holds
-// the process for the run's stop until just before that.
-constexpr DWORD kConsoleCloseWaitMs = 4500;
 
 // Jetty's stop command waits up to 20 s itself (stop.wait=20); ours is longer.
 constexpr DWORD kStopCommandWaitMs = 30000;

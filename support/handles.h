@@ -1,14 +1,8 @@
-// The support library: handle owners, error text, the thread-safe log and
-// console output, on top of the platform-free helpers of portable.h. Child
-// processes: child_process.h and executor.h.
+// Owners of Windows handles, one move-only type for each kind, and a lock
+// held for one scope.
 #pragma once
 
 #include <windows.h>
-
-#include <cstdarg>
-#include <cstdint>
-
-#include "support/portable.h"
 
 // Move-only owner for one kind of handle, so no way out of a function can
 // leak it. Closing keeps the caller's last-error code.
@@ -82,7 +76,6 @@ struct RegistryKeyTraits {
     static bool valid(Value v) { return v != nullptr; }
     static void close(Value v) { RegCloseKey(v); }
 };
-
 // RegisterEventSourceW fails as NULL.
 struct EventSourceTraits {
     using Value = HANDLE;
@@ -125,70 +118,3 @@ public:
 private:
     SRWLOCK& lock_;
 };
-
-// The system's text for a Windows error code, without its trailing line
-// break, or "system error N" when the system has none. Returns `buffer`.
-const wchar_t* GetSystemErrorText(uint32_t code, wchar_t* buffer, size_t size);
-template <size_t N>
-const wchar_t* GetSystemErrorText(uint32_t code, wchar_t (&buffer)[N])
-{
-    return GetSystemErrorText(code, buffer, N);
-}
-constexpr size_t kErrorTextChars = 1024;
-
-// The system's text for an error code, held for the message that shows it:
-// `ErrorText(error).get()`, with `error` read right after the failed call.
-class ErrorText {
-public:
-    explicit ErrorText(uint32_t code) { GetSystemErrorText(code, text_); }
-    const wchar_t* get() const { return text_; }
-
-private:
-    wchar_t text_[kErrorTextChars];
-};
-
-// Reads a string value (REG_SZ, or REG_EXPAND_SZ taken unexpanded) into
-// `buffer` of `chars` characters. A value that is absent, of another type,
-// or would not fit with its terminator gives false and leaves `buffer`
-// empty; one stored without its terminator is terminated when it fits.
-bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t chars);
-template <size_t N>
-bool ReadRegistryString(HKEY key, const wchar_t* name, wchar_t (&buffer)[N])
-{
-    return ReadRegistryString(key, name, buffer, N);
-}
-
-// printf-style formatting by the C runtime: msvcrt's _vscwprintf and
-// _vsnwprintf, which mingw-w64 leaves to msvcrt even with
-// __USE_MINGW_ANSI_STDIO, so %s is wide and %hs narrow. msvcrt reads %hs
-// through the C locale: decode UTF-8 first (NarrowAsWide) and pass it as %s.
-void FormatWideV(std::wstring& out, const wchar_t* format, va_list args);
-std::wstring FormatWide(const wchar_t* format, ...);
-
-// Console output formatted as above, written whole: UTF-16 to a console,
-// UTF-8 to a file or pipe.
-void ConsolePrint(const wchar_t* format, ...);
-
-// The log. Safe from any thread at once; each message is written whole as
-// one line (see ComposeLogLine), in the order of the calls. Threads logging
-// at the same moment share one write: a call returns once its line is
-// written or, while another thread's write is under way, once that writer
-// has taken it (it writes it before it returns). Errors always wait for the
-// disk, and ovlog_open and ovlog_close first write everything queued, so an
-// orderly end loses nothing. Before ovlog_open, and when the file cannot be
-// opened, messages go to standard error; after ovlog_close they are
-// dropped. No call changes the caller's last-error code.
-enum : uint32_t {
-    kLogEchoToStderr = 0x1,  // also copy every message to standard error
-};
-constexpr int16_t kLogError = 1;
-constexpr int16_t kLogWarning = 2;
-constexpr int16_t kLogInformation = 4;
-
-bool ovlog_open(const wchar_t* path, uint32_t flags);
-void ovlog_set_debug_level(int level);
-void ovlog_debug_tag(const wchar_t* tag, int level, const wchar_t* format, ...);
-void ovlog_write_tag(int16_t severity, const wchar_t* tag, const wchar_t* format, ...);
-void ovlog_close();
-// Creates every missing folder above `path` (a file's path); errors ignored.
-void CreateParentFolders(const wchar_t* path);

@@ -1,0 +1,19 @@
+// The installation context: where the launcher is installed, which
+// configuration it reads, and where the product's registry key is.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+constexpr size_t kPathChars = MAX_PATH;
+
+// Filled by the entry point before any second thread exists, then read only.
+extern wchar_t g_installDir[kPathChars];
+extern wchar_t g_configFile[kPathChars];
+
+constexpr wchar_t kRegistryKey[] = L"Software\\Orvane\\WebUI";
+constexpr wchar_t kHomeVariable[] = L"OVWEBUI_HOME";
+
+// Fills g_installDir and g_configFile and publishes OVWEBUI_HOME.
+void InitInstallContext();

@@ -1,0 +1,44 @@
+// The launcher's log: the thread-safe file log and the line it writes.
+// The line's composition is platform-free (text.cpp), so it is fuzzed natively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The log. Safe from any thread at once; each message is written whole as
+// one line (see ComposeLogLine), in the order of the calls. Threads logging
+// at the same moment share one write: a call returns once its line is
+// written or, while another thread's write is under way, once that writer
+// has taken it (it writes it before it returns). Errors always wait for the
+// disk, and ovlog_open and ovlog_close first write everything queued, so an
+// orderly end loses nothing. Before ovlog_open, and when the file cannot be
+// opened, messages go to standard error; after ovlog_close they are
+// dropped. No call changes the caller's last-error code.
+enum : uint32_t {
+    kLogEchoToStderr = 0x1,  // also copy every message to standard error
+};
+constexpr int16_t kLogError = 1;
+constexpr int16_t kLogWarning = 2;
+constexpr int16_t kLogInformation = 4;
+
+bool ovlog_open(const wchar_t* path, uint32_t flags);
+void ovlog_set_debug_level(int level);
+void ovlog_debug_tag(const wchar_t* tag, int level, const wchar_t* format, ...);
+void ovlog_write_tag(int16_t severity, const wchar_t* tag, const wchar_t* format, ...);
+void ovlog_close();
+// Creates every missing folder above `path` (a file's path); errors ignored.
+void CreateParentFolders(const wchar_t* path);
+
+// One log line: "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text\n" in
+// UTF-8. Trailing line breaks of the text are dropped; inner ones continue
+// the message on lines that start with a tab, so every line that starts
+// with a timestamp starts a new message.
+struct LogStamp {
+    unsigned year, month, day, hour, minute, second, millisecond;
+};
+void ComposeLogLine(std::string& out, const LogStamp& stamp, unsigned long threadId,
+                    const char* level, const wchar_t* tag, const std::wstring& text);
+// "ERROR", "WARNING", "INFO" for severities 1, 2 and 4; "DEBUGn" for debug
+// messages (severity 0 with a level). Writes into `buffer` (>= 16 bytes).
+const char* LogLevelName(int severity, int debugLevel, char* buffer, size_t size);
