@@ -142,17 +142,6 @@ void CheckValue(const Config& config, const std::wstring& path, int index, const
     FUZZ_CHECK(want->find_first_of(L"\r\n") == std::wstring::npos);
 }
 
-std::wstring SwapAsciiCase(std::wstring s)
-{
-    for (wchar_t& c : s) {
-        if (c >= L'a' && c <= L'z')
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        else if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return s;
-}
-
 // Paths to ask for: the ones the launcher reads, odd shapes, and the keys
 // in the model (each once, bounded).
 std::vector<std::wstring> Paths(const Model& m)
@@ -168,7 +157,7 @@ std::vector<std::wstring> Paths(const Model& m)
             continue;
         if (e.section.empty())
             paths.push_back(e.name);
-        paths.push_back(SwapAsciiCase(path));
+        paths.push_back(fuzz::SwapAsciiCase(path));
         paths.push_back(std::move(path));
     }
     return paths;

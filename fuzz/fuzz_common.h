@@ -66,6 +66,18 @@ inline std::string ConsumeNarrow(FuzzedDataProvider& p, size_t maxLength)
     return out;
 }
 
+// ASCII letters in the other case; the product's case rule folds them.
+inline std::wstring SwapAsciiCase(std::wstring s)
+{
+    for (wchar_t& c : s) {
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        else if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return s;
+}
+
 // Is `cp` a Unicode scalar value (what UTF-8 may encode)?
 inline bool IsScalar(uint32_t cp) { return cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF); }
 

@@ -155,18 +155,6 @@ void CheckOverlappingCopy(FuzzedDataProvider& p)
     FUZZ_CHECK(wmemcmp(buffer.get(), text.data(), to) == 0);
 }
 
-std::wstring SwapAsciiCase(const std::wstring& s)
-{
-    std::wstring out = s;
-    for (wchar_t& c : out) {
-        if (c >= L'a' && c <= L'z')
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        else if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return out;
-}
-
 bool IsAscii(const std::wstring& s)
 {
     for (wchar_t c : s)
@@ -193,7 +181,7 @@ void CheckCompare(FuzzedDataProvider& p)
 {
     const std::wstring a = fuzz::ConsumeWide(p, 12);
     // Often a case variant of `a`, so equal names are reached.
-    std::wstring b = p.ConsumeBool() ? SwapAsciiCase(a) : fuzz::ConsumeWide(p, 12);
+    std::wstring b = p.ConsumeBool() ? fuzz::SwapAsciiCase(a) : fuzz::ConsumeWide(p, 12);
     if (p.ConsumeBool() && !b.empty())
         b.resize(p.ConsumeIntegralInRange<size_t>(0, b.size()));
     const std::wstring c = p.ConsumeBool() ? a : fuzz::ConsumeWide(p, 12);
@@ -204,7 +192,7 @@ void CheckCompare(FuzzedDataProvider& p)
     const int ac = ov_wcsicmp(a.c_str(), c.c_str());
     FUZZ_CHECK(fuzz::Sign(ab) == -fuzz::Sign(ba));
     FUZZ_CHECK(ov_wcsicmp(a.c_str(), a.c_str()) == 0);
-    FUZZ_CHECK(ov_wcsicmp(a.c_str(), SwapAsciiCase(a).c_str()) == 0);
+    FUZZ_CHECK(ov_wcsicmp(a.c_str(), fuzz::SwapAsciiCase(a).c_str()) == 0);
     // Folding maps one character to one, so equal text has equal length.
     if (ab == 0)
         FUZZ_CHECK(a.size() == b.size());
