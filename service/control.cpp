@@ -26,9 +26,14 @@ UniqueServiceHandle OpenManager(DWORD access, DWORD& error)
     return manager;
 }
 
-UniqueServiceHandle OpenWebUIService(SC_HANDLE manager, DWORD access, DWORD& error)
+// Connects to the manager (kept in `manager`) and opens the service with
+// `access`; each failure is printed with its error code in `error`.
+UniqueServiceHandle OpenWebUIService(DWORD access, UniqueServiceHandle& manager, DWORD& error)
 {
-    UniqueServiceHandle service(OpenServiceW(manager, kServiceName, access));
+    manager = OpenManager(SC_MANAGER_CONNECT, error);
+    if (!manager)
+        return UniqueServiceHandle();
+    UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, access));
     if (!service) {
         error = GetLastError();
         ConsolePrint(L"ERROR: Cannot open service named 'ovWebUI' (%s)\n", ErrorText(error).get());
@@ -221,10 +226,8 @@ template <typename Operation>
 DWORD RunServiceCommand(DWORD access, Operation operation, const wchar_t* success, const wchar_t* failure)
 {
     DWORD error = NO_ERROR;
-    UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT, error);
-    if (!manager)
-        return error;
-    UniqueServiceHandle service = OpenWebUIService(manager.get(), access, error);
+    UniqueServiceHandle manager;
+    UniqueServiceHandle service = OpenWebUIService(access, manager, error);
     if (!service)
         return error;
     std::wstring reason;
@@ -331,10 +334,8 @@ DWORD StopWebUIService()
 DWORD ShowWebUIServiceStatus()
 {
     DWORD error = NO_ERROR;
-    UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT, error);
-    if (!manager)
-        return error;
-    UniqueServiceHandle service = OpenWebUIService(manager.get(), SERVICE_QUERY_STATUS, error);
+    UniqueServiceHandle manager;
+    UniqueServiceHandle service = OpenWebUIService(SERVICE_QUERY_STATUS, manager, error);
     if (!service)
         return error;
     SERVICE_STATUS_PROCESS status{};
