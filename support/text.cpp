@@ -288,20 +288,17 @@ const char* LogLevelName(int severity, int debugLevel, char* buffer, size_t size
 void ComposeLogLine(std::string& out, const LogStamp& s, unsigned long threadId, const char* level,
                     const wchar_t* tag, const std::wstring& text)
 {
-    AppendDigits(out, s.year, 4);
-    out.push_back('-');
-    AppendDigits(out, s.month, 2);
-    out.push_back('-');
-    AppendDigits(out, s.day, 2);
-    out.push_back(' ');
-    AppendDigits(out, s.hour, 2);
-    out.push_back(':');
-    AppendDigits(out, s.minute, 2);
-    out.push_back(':');
-    AppendDigits(out, s.second, 2);
-    out.push_back('.');
-    AppendDigits(out, s.millisecond, 3);
-    out += " [";
+    const struct {
+        unsigned value;
+        int digits;
+        char after;
+    } fields[] = {{s.year, 4, '-'},  {s.month, 2, '-'},  {s.day, 2, ' '},        {s.hour, 2, ':'},
+                  {s.minute, 2, ':'}, {s.second, 2, '.'}, {s.millisecond, 3, ' '}};
+    for (const auto& field : fields) {
+        AppendDigits(out, field.value, field.digits);
+        out.push_back(field.after);
+    }
+    out.push_back('[');
     AppendDigits(out, threadId, 1);
     out += "] ";
     out += level;
