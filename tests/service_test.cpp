@@ -629,7 +629,7 @@ TEST_F(ServiceTest, StopDuringAStartThatNeverEndsLeavesNothingRunning)
         UniqueServiceHandle service = OpenOurService(SERVICE_START);
         ASSERT_TRUE(service && StartServiceW(service.get(), 0, nullptr));
     }
-    ASSERT_TRUE(WaitForFile(install.root() + L"\\jre\\bin\\server-invocation.txt", 10000));
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(install.root() + L"\\jre\\bin\\server-invocation.txt"); }, 10000));
     EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_START_PENDING));
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
     SERVICE_STATUS status{};
