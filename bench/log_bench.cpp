@@ -123,16 +123,14 @@ int wmain(int argc, wchar_t** argv)
     }
     const int runs = _wtoi(argv[1]);
     const int perThread = _wtoi(argv[2]);
-    const std::wstring folder = BenchRoot() + L"\\log";
-    RemoveTree(folder);
-    MakeFolders(folder);
+    const TempDir folder(L"log", BenchRoot());
     const double total = static_cast<double>(kThreads) * perThread;
     const std::string padding = Narrow(kPadding);
     int failures = 0;
 
     // Round 0 warms the file system and the threads' buffers; not counted.
     for (int run = 0; run <= runs; ++run) {
-        const std::wstring path = folder + L"\\launcher-" + std::to_wstring(run) + L".log";
+        const std::wstring path = folder / (L"launcher-" + std::to_wstring(run) + L".log");
         std::vector<DWORD> ids;
         ovlog_open(path.c_str(), 0);
         ovlog_set_debug_level(5);
@@ -150,7 +148,7 @@ int wmain(int argc, wchar_t** argv)
         DeleteFileW(path.c_str());
 
         // The floor, opened and locked as the log does.
-        const std::wstring floorPath = folder + L"\\floor-" + std::to_wstring(run) + L".log";
+        const std::wstring floorPath = folder / (L"floor-" + std::to_wstring(run) + L".log");
         HANDLE file = CreateFileW(floorPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                   FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         SRWLOCK lock = SRWLOCK_INIT;
@@ -174,6 +172,5 @@ int wmain(int argc, wchar_t** argv)
             Sample("log.floor", total / (floorMs / 1000.0));
         DeleteFileW(floorPath.c_str());
     }
-    RemoveTree(folder);
     return failures == 0 ? 0 : 1;
 }
