@@ -118,7 +118,7 @@ protected:
         RemoveServiceIfPresent();
         ResetProductKey();
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
-        ASSERT_TRUE(WaitForPortState(17003, false, 30000)) << "port 17003 is busy: another server holds it";
+        ASSERT_TRUE(WaitForPortState(kStopPort, false, 30000)) << "the stop port is busy: another server holds it";
     }
     void TearDown() override
     {
@@ -226,7 +226,7 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     const size_t traced = ServiceTrace().size();
     EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << "the stand-in server never listened";
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000)) << "the stand-in server never listened";
     const std::wstring dir = install.root();
     EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
               ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
@@ -254,21 +254,21 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 15000));
     const ULONGLONG stopMs = GetTickCount64() - stopAt;
     EXPECT_LT(stopMs, 10000u);
-    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << "a process of the install is left";
     ASSERT_TRUE(QueryStatus(status));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
 
     const Invocation stop = ReadInvocation(install.java(), "stop");
     EXPECT_EQ(stop.commandLine, Narrow(L"\"" + install.java() + L"\" -jar \"" + install.root() +
-                                       L"\\jetty-home\\start.jar\" --stop stop.port=17003 "
+                                       L"\\jetty-home\\start.jar\" --stop stop.port=" OV_STOP_PORT L" "
                                        L"stop.key=qmvr$gates$hub stop.wait=20"));
     const std::vector<std::string> log = ReadLogMessages(install.log());
     std::string jettyOutput;
     for (const std::string& m : log)
         if (m.rfind("DEBUG5 jetty: ", 0) == 0)
             jettyOutput += m.substr(14) + "\n";
-    EXPECT_NE(jettyOutput.find("fake-java: sending stop to 127.0.0.1:17003"), std::string::npos) << jettyOutput;
+    EXPECT_NE(jettyOutput.find("fake-java: sending stop to 127.0.0.1:" + std::to_string(kStopPort)), std::string::npos) << jettyOutput;
     EXPECT_NE(jettyOutput.find("fake-java: server answered Stopped"), std::string::npos) << jettyOutput;
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated");
@@ -332,7 +332,7 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         const size_t traced = ServiceTrace().size();
         RunCommand(Quote(server.exe()) + L" start");
         if (killed) {
-            ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+            ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
             EXPECT_EQ(TerminateProcessesBelow(server.root(), L"java.exe"), 1);
         }
         ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000)) << killed;
@@ -349,7 +349,7 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         ASSERT_NE(found, log.end()) << killed;
         // Its last words follow as the message's continuation lines, and
         // are the event's second string.
-        const std::string lastWords = killed ? "fake-java: serving, stop port 17003" : "fake-java: error: exit code 7";
+        const std::string lastWords = killed ? "fake-java: serving, stop port " + std::to_string(kStopPort) : "fake-java: error: exit code 7";
         EXPECT_NE(std::find(found, log.end(), "\t" + lastWords), log.end()) << killed;
         const std::vector<std::string> events = EventsSince(traced);
         ASSERT_FALSE(events.empty()) << killed;
@@ -379,7 +379,7 @@ TEST_F(ServiceTest, ASecondStopDuringTheStopWaitsForItToo)
     SetServerMode(install.java(), "slow-stop 4000");
     ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
     Command(install, L"start");
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
     OutputCollector first(Quote(install.exe()) + L" stop");
     ASSERT_TRUE(first.execute());
     ASSERT_TRUE(WaitForState(SERVICE_STOP_PENDING, 10000));
@@ -405,19 +405,19 @@ TEST_F(ServiceTest, KilledLauncherLeavesNoServer)
         ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                    nullptr, &startup, &info));
         UniqueKernelHandle launcher(info.hProcess), thread(info.hThread);
-        ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+        ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
         ASSERT_TRUE(TerminateProcess(launcher.get(), 1));
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 10000)) << "the server outlived its launcher";
-        EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+        EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     }
     {
         Install install(L"killedservice");
         ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
         Command(install, L"start");
-        ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+        ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
         EXPECT_EQ(TerminateProcessesBelow(install.root(), L"ovwebui.exe"), 1);
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 10000)) << "the server outlived its service";
-        EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+        EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
 
     }
 }
@@ -435,7 +435,7 @@ TEST_F(ServiceTest, StopRightAfterTheStartLeavesNoServerRunning)
     EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 15000));
 
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 20000));
-    EXPECT_FALSE(WaitForPortState(17003, true, 1000));
+    EXPECT_FALSE(WaitForPortState(kStopPort, true, 1000));
     const std::vector<std::string> log = ReadLogMessages(install.log());
     if (ReadInvocation(install.java(), "server").present)
         EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
@@ -489,7 +489,7 @@ TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
     ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
     Command(install, L"start");
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
 
     // "stop" waits for the whole stop, far past Wine's 10 s for a handler,
     // and says it stopped only once it has.
@@ -503,7 +503,7 @@ TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
     SERVICE_STATUS status{};
     ASSERT_TRUE(QueryStatus(status));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
-    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     // The server and the hung stop command are both gone.
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
     const std::vector<std::string> log = ReadLogMessages(install.log());
@@ -541,7 +541,7 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n") << c.what;
         Command(install, L"start");
         ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000)) << c.what;
-        ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << c.what;
+        ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000)) << c.what;
         const ULONGLONG stopAt = GetTickCount64();
         EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n") << c.what;
         EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 30000)) << c.what;
@@ -550,7 +550,7 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         EXPECT_GE(stopMs, c.atLeastMs) << c.what;
         printf("%s: stopped in %llu ms\n", c.what, stopMs);
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << c.what;
-        EXPECT_TRUE(WaitForPortState(17003, false, 5000)) << c.what;
+        EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000)) << c.what;
 
         std::string jetty;
         size_t jettyMessages = 0;
@@ -605,7 +605,7 @@ TEST_F(ServiceTest, StartIsPendingUntilTheStopPortAnswers)
     EXPECT_GT(later.dwCheckPoint, before.dwCheckPoint);
     EXPECT_EQ(later.dwWaitHint, 10000u);
 
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
     const ULONGLONG openAt = GetTickCount64();
     EXPECT_TRUE(WaitForState(SERVICE_RUNNING, 5000));
     printf("port open to RUNNING seen: %llu ms\n", GetTickCount64() - openAt);
@@ -658,7 +658,7 @@ TEST_F(ServiceTest, TheServersOutputGoesToARotatedFile)
     EXPECT_FALSE(FileExists(output + L".3"));
     EXPECT_EQ(ReadTextFile(output + L".2").rfind("---- ", 0), 0u) << "no header line first";
     const std::string current = ReadTextFile(output);
-    EXPECT_NE(current.find("fake-java: serving, stop port 17003"), std::string::npos);
+    EXPECT_NE(current.find("fake-java: serving, stop port " + std::to_string(kStopPort)), std::string::npos);
     EXPECT_NE(current.find("fake-java: serving (on stderr)"), std::string::npos);
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));

@@ -197,7 +197,7 @@ TEST(CommandLines, ServerLineIsThePiecesJoined)
     EXPECT_STREQ(line.getText(),
                  L"\"C:\\j\\java.exe\" -Djetty.home=\"C:\\Inst\\jetty-home\" -Djetty.base=\"C:\\Inst\\jetty-base\" "
                  L"-Djetty.logfile=\"C:\\l\\jetty.log\" -Dovmc.logfile=\"C:\\l\\ovmc.log\" -jar "
-                 L"\"C:\\Inst\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 "
+                 L"\"C:\\Inst\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT L" "
                  L"stop.key=qmvr$gates$hub");
     // Only a size follows -Xmx: anything else could add options of its own.
     const struct {
@@ -220,10 +220,10 @@ TEST(CommandLines, StopLineUsesTheSameStopChannel)
     ComposeStopCommandLine(line, L"C:\\Program Files\\Java\\bin\\java.exe", L"C:\\My Inst");
     EXPECT_STREQ(line.getText(),
                  L"\"C:\\Program Files\\Java\\bin\\java.exe\" -jar \"C:\\My Inst\\jetty-home\\start.jar\" --stop "
-                 L"stop.port=17003 stop.key=qmvr$gates$hub stop.wait=20");
+                 L"stop.port=" OV_STOP_PORT L" stop.key=qmvr$gates$hub stop.wait=20");
     StringBuffer server;
     ComposeServerCommandLine(server, {L"j", L"i", L"a", L"b", nullptr});
-    EXPECT_NE(wcsstr(server.getText(), L"stop.port=17003 stop.key=qmvr$gates$hub"), nullptr);
+    EXPECT_NE(wcsstr(server.getText(), L"stop.port=" OV_STOP_PORT L" stop.key=qmvr$gates$hub"), nullptr);
 }
 
 TEST(InstallPaths, TrailingBackslashAndLastComponent)
