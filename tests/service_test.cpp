@@ -70,13 +70,7 @@ DWORD CurrentState()
 
 bool WaitForState(DWORD state, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (CurrentState() != state) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    return WaitUntil([state] { return CurrentState() == state; }, timeoutMs, 20);
 }
 
 // Sends one control; Wine kills a service that gets a second stop while stopping.
@@ -102,13 +96,13 @@ void RemoveServiceIfPresent()
         if (service)
             DeleteService(service.get());
     }
-    for (int i = 0; i < 200; ++i) {
-        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
-        if (!service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
-            return;
-        Sleep(50);
-    }
+    WaitUntil(
+        [] {
+            UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+            UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+            return !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+        },
+        10000);
 }
 
 class ServiceTest : public ::testing::Test {
@@ -133,6 +127,18 @@ protected:
         EXPECT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, exitCode) << Narrow(word);
         return result.output;
+    }
+
+    // Installs the service from `install` and starts it: success once RUNNING.
+    ::testing::AssertionResult Started(const Install& install)
+    {
+        const std::string installed = Command(install, L"install");
+        if (installed != "Orvane Web UI service created successfully\n")
+            return ::testing::AssertionFailure() << "install said: " << installed;
+        Command(install, L"start");
+        if (!WaitForState(SERVICE_RUNNING, 60000))
+            return ::testing::AssertionFailure() << "never RUNNING";
+        return ::testing::AssertionSuccess();
     }
 };
 
@@ -377,8 +383,7 @@ TEST_F(ServiceTest, ASecondStopDuringTheStopWaitsForItToo)
 {
     Install install;
     SetServerMode(install.java(), "slow-stop 4000");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
+    ASSERT_TRUE(Started(install));
     ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
     OutputCollector first(Quote(install.exe()) + L" stop");
     ASSERT_TRUE(first.execute());
@@ -395,25 +400,19 @@ TEST_F(ServiceTest, ASecondStopDuringTheStopWaitsForItToo)
 TEST_F(ServiceTest, KilledLauncherLeavesNoServer)
 {
     {
-        // In the foreground, started directly: outside the job in which the
-        // test harness runs its commands, or this would prove nothing.
+        // In the foreground. The job of this process holds the server too,
+        // and stays open: only the launcher's own job can end the server.
         Install install;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        std::wstring commandLine = Quote(install.exe());
-        ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                   nullptr, &startup, &info));
-        UniqueKernelHandle launcher(info.hProcess), thread(info.hThread);
+        ChildProcess launcher;
+        ASSERT_TRUE(StartChild(launcher, Quote(install.exe()), CREATE_NO_WINDOW));
         ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
-        ASSERT_TRUE(TerminateProcess(launcher.get(), 1));
+        ASSERT_TRUE(TerminateProcess(launcher.process(), 1));
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 10000)) << "the server outlived its launcher";
         EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     }
     {
         Install install(L"killedservice");
-        ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-        Command(install, L"start");
+        ASSERT_TRUE(Started(install));
         ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
         EXPECT_EQ(TerminateProcessesBelow(install.root(), L"ovwebui.exe"), 1);
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 10000)) << "the server outlived its service";
@@ -486,9 +485,7 @@ TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
 {
     Install install;
     SetStopMode(install.java(), "hang");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(Started(install));
     ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
 
     // "stop" waits for the whole stop, far past Wine's 10 s for a handler,
@@ -538,9 +535,7 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         Install install;
         SetServerMode(install.java(), c.serverMode);
         SetStopMode(install.java(), c.stopMode);
-        ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n") << c.what;
-        Command(install, L"start");
-        ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000)) << c.what;
+        ASSERT_TRUE(Started(install)) << c.what;
         ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000)) << c.what;
         const ULONGLONG stopAt = GetTickCount64();
         EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n") << c.what;
@@ -645,9 +640,7 @@ TEST_F(ServiceTest, TheServersOutputGoesToARotatedFile)
 {
     Install install;
     SetServerMode(install.java(), "spew 26214400");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 60000));
+    ASSERT_TRUE(Started(install));
     const std::wstring output = install.root() + L"\\logs\\server-output.log";
     for (const wchar_t* suffix : {L"", L".1", L".2"}) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -669,9 +662,7 @@ TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneErrorAndNothingElse)
     Install install;
     const std::wstring output = install.exe() + L"\\under-a-file\\server-output.log";
     WriteTextFile(install.root() + L"\\etc\\launcher.conf", "[Launcher]\nServerOutputFile=" + Narrow(output) + "\n");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(Started(install));
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
     int errors = 0;
     for (const std::string& m : ReadLogMessages(install.log()))

@@ -228,21 +228,19 @@ TEST(CommandLines, StopLineUsesTheSameStopChannel)
 
 TEST(InstallPaths, TrailingBackslashAndLastComponent)
 {
-    wchar_t path[32] = L"C:\\a\\\\";
-    RemoveTrailingBackslash(path);
-    EXPECT_STREQ(path, L"C:\\a\\");
-    wcscpy(path, L"C:\\");
-    RemoveTrailingBackslash(path);
-    EXPECT_STREQ(path, L"C:");
-    wcscpy(path, L"");
-    RemoveTrailingBackslash(path);
-    EXPECT_STREQ(path, L"");
-    wcscpy(path, L"C:\\x\\ovwebui.exe");
-    RemoveLastComponent(path);
-    EXPECT_STREQ(path, L"C:\\x");
-    wcscpy(path, L"noslash");
-    RemoveLastComponent(path);
-    EXPECT_STREQ(path, L"noslash");
+    const struct {
+        void (*cut)(wchar_t*);
+        const wchar_t* path;
+        const wchar_t* expected;
+    } cases[] = {{RemoveTrailingBackslash, L"C:\\a\\\\", L"C:\\a\\"}, {RemoveTrailingBackslash, L"C:\\", L"C:"},
+                 {RemoveTrailingBackslash, L"", L""},
+                 {RemoveLastComponent, L"C:\\x\\ovwebui.exe", L"C:\\x"}, {RemoveLastComponent, L"noslash", L"noslash"}};
+    for (const auto& c : cases) {
+        wchar_t path[32];
+        wcscpy(path, c.path);
+        c.cut(path);
+        EXPECT_STREQ(path, c.expected) << Narrow(c.path);
+    }
 }
 
 TEST(ConfigReader, EncodingNamesMatchIgnoringLetterCaseOnly)
