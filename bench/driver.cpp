@@ -213,46 +213,14 @@ int Foreground(int runs, DWORD windowMs)
 
 // ---------------------------------------------------------------- service
 
-struct Scm {
-    UniqueServiceHandle manager;
-    UniqueServiceHandle service;
-    bool open(const wchar_t* name = kServiceName)
-    {
-        manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        if (manager)
-            service.reset(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
-        return static_cast<bool>(service);
-    }
-};
-
-bool QueryState(SC_HANDLE service, DWORD& state, DWORD* processId = nullptr)
-{
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                              &needed))
-        return false;
-    state = status.dwCurrentState;
-    if (processId != nullptr)
-        *processId = status.dwProcessId;
-    return true;
-}
-
-bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs, DWORD pollMs = 10)
-{
-    DWORD state = 0;
-    return WaitUntil([&] { return QueryState(service, state) && state == wanted; }, timeoutMs, pollMs);
-}
-
 // Starts the service and waits until its stand-in serves, then kSettleMs.
 // Returns the service process (for times and memory), or null.
 UniqueKernelHandle StartServed(SC_HANDLE service, DWORD& processId, const char* what)
 {
     CHECK_OR(StartServiceW(service, 0, nullptr), return {}, "%s: StartService failed (error %lu)", what,
              GetLastError());
-    CHECK_OR(WaitState(service, SERVICE_RUNNING, kUpTimeoutMs), return {}, "%s: never RUNNING", what);
-    DWORD state = 0;
-    QueryState(service, state, &processId);
+    CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kUpTimeoutMs), return {}, "%s: never RUNNING", what);
+    ServiceState(service, &processId);
     UniqueKernelHandle process(OpenProcess(
         PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId));
     CHECK_OR(process, return {}, "%s: cannot open the service process %lu (error %lu)", what, processId,
@@ -274,8 +242,8 @@ bool WaitServiceGone(HANDLE process, const char* what)
 // ended and the port is free.
 bool StopService(SC_HANDLE service, const char* what)
 {
-    DWORD state = 0, processId = 0;
-    CHECK_OR(QueryState(service, state, &processId), return false, "%s: cannot query the service (error %lu)", what,
+    DWORD processId = 0;
+    CHECK_OR(ServiceState(service, &processId) != 0, return false, "%s: cannot query the service (error %lu)", what,
              GetLastError());
     const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     CHECK_OR(process, return false, "%s: cannot open the service process %lu (error %lu)", what, processId,
@@ -283,7 +251,7 @@ bool StopService(SC_HANDLE service, const char* what)
     SERVICE_STATUS status{};
     CHECK_OR(ControlService(service, SERVICE_CONTROL_STOP, &status), return false,
              "%s: ControlService failed (error %lu)", what, GetLastError());
-    CHECK_OR(WaitState(service, SERVICE_STOPPED, kDownTimeoutMs), return false, "%s: never STOPPED", what);
+    CHECK_OR(WaitForServiceState(service, SERVICE_STOPPED, kDownTimeoutMs), return false, "%s: never STOPPED", what);
     return WaitServiceGone(process.get(), what);
 }
 
@@ -297,10 +265,9 @@ struct StopWatch {
 DWORD WINAPI WatchForStopped(void* context)
 {
     StopWatch* watch = static_cast<StopWatch*>(context);
-    Scm scm;
-    const bool opened = scm.open();
+    const UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
     SetEvent(watch->ready);
-    if (!opened || !WaitState(scm.service.get(), SERVICE_STOPPED, 60000, kStatusPollMs))
+    if (!service || !WaitForServiceState(service.get(), SERVICE_STOPPED, 60000, kStatusPollMs))
         return 1;
     watch->stoppedAt = NowMs();
     return 0;
@@ -356,24 +323,23 @@ int CleanupService(const wchar_t* name = kServiceName)
 {
     const std::string narrowName = Narrow(name);
     const char* what = narrowName.c_str();
-    Scm scm;
-    if (!scm.open(name)) {
+    const UniqueServiceHandle service = OpenOurService(SERVICE_ALL_ACCESS, name);
+    if (!service) {
         if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
             return 0;
         Fail("cleanup: cannot open %s (error %lu)", what, GetLastError());
         return 1;
     }
-    DWORD state = 0;
-    if (QueryState(scm.service.get(), state) && state == SERVICE_START_PENDING)
-        WaitState(scm.service.get(), SERVICE_RUNNING, kUpTimeoutMs);
-    if (QueryState(scm.service.get(), state) && state == SERVICE_RUNNING) {
+    if (ServiceState(service.get()) == SERVICE_START_PENDING)
+        WaitForServiceState(service.get(), SERVICE_RUNNING, kUpTimeoutMs);
+    if (ServiceState(service.get()) == SERVICE_RUNNING) {
         Note("cleanup: stopping a running %s", what);
         SERVICE_STATUS status{};
-        ControlService(scm.service.get(), SERVICE_CONTROL_STOP, &status);
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
     }
-    if (!WaitState(scm.service.get(), SERVICE_STOPPED, 60000))
+    if (!WaitForServiceState(service.get(), SERVICE_STOPPED, 60000))
         Fail("cleanup: %s did not stop", what);
-    if (!DeleteService(scm.service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+    if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
         Fail("cleanup: cannot delete %s (error %lu)", what, GetLastError());
         return 1;
     }
@@ -406,9 +372,9 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
     const Install install = BenchInstall(L"svc", "serve");
     if (!InstallWebUI(install))
         return 1;
-    Scm scm;
-    CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
-    SC_HANDLE service = scm.service.get();
+    UniqueServiceHandle scm = OpenOurService(SERVICE_ALL_ACCESS);
+    CHECK_OR(scm, return 1, "cannot open the installed service (error %lu)", GetLastError());
+    SC_HANDLE service = scm.get();
 
     bool notedControl = false;
     for (int run = 1; run <= stopRuns; ++run) {
@@ -446,7 +412,7 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
             break;
     }
 
-    scm.service.reset();
+    scm.reset();
     RemoveWebUI(install);
     return g_failures == 0 ? 0 : 1;
 }
@@ -459,7 +425,8 @@ double TimedServiceStart(SC_HANDLE service, const char* what)
     const double start = NowMs();
     CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "%s: StartService failed (error %lu)", what,
              GetLastError());
-    CHECK_OR(WaitState(service, SERVICE_RUNNING, kUpTimeoutMs, kStatusPollMs), return -1, "%s: never RUNNING", what);
+    CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kUpTimeoutMs, kStatusPollMs), return -1, "%s: never RUNNING",
+             what);
     return NowMs() - start;
 }
 
@@ -482,17 +449,19 @@ double ListenTime(const Install& install)
     return elapsed;
 }
 
-bool InstallFloorService(SC_HANDLE manager)
+// The do-nothing service, created afresh; null when it cannot be.
+UniqueServiceHandle InstallFloorService()
 {
     CleanupService(kFloorServiceName);
     const std::wstring binaryPath = Quote(TestBinDir() + L"\\floor_service.exe");
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     // Demand start: one left behind does not start with the prefix.
-    const UniqueServiceHandle created(CreateServiceW(manager, kFloorServiceName, L"ovWebUI bench floor",
-                                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                                     SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binaryPath.c_str(),
-                                                     nullptr, nullptr, nullptr, nullptr, nullptr));
-    CHECK_OR(created, return false, "cannot create the floor service (error %lu)", GetLastError());
-    return true;
+    UniqueServiceHandle created(CreateServiceW(manager.get(), kFloorServiceName, L"ovWebUI bench floor",
+                                               SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                               SERVICE_ERROR_IGNORE, binaryPath.c_str(), nullptr, nullptr, nullptr,
+                                               nullptr, nullptr));
+    CHECK_OR(created, (void)0, "cannot create the floor service (error %lu)", GetLastError());
+    return created;
 }
 
 int ServiceStart(int runs)
@@ -500,22 +469,21 @@ int ServiceStart(int runs)
     const Install install = BenchInstall(L"svc-start", "serve");
     if (!InstallWebUI(install))
         return 1;
-    Scm webui, floor;
-    CHECK_OR(webui.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
-    if (InstallFloorService(webui.manager.get()))
-        CHECK_OR(floor.open(kFloorServiceName), (void)0, "cannot open the floor service (error %lu)", GetLastError());
+    UniqueServiceHandle webui = OpenOurService(SERVICE_ALL_ACCESS);
+    CHECK_OR(webui, return 1, "cannot open the installed service (error %lu)", GetLastError());
+    UniqueServiceHandle floor = InstallFloorService();
 
     // Run 0 loads each program from disk once; not counted.
     for (int run = 0; run <= runs && g_failures == 0; ++run) {
         double launcherMs = -1, serviceMs = -1, listenMs = -1;
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn == 0) == (run % 2 == 0)) {
-                launcherMs = TimedServiceStart(webui.service.get(), "ovWebUI start");
-                if (launcherMs < 0 || !StopService(webui.service.get(), "ovWebUI start"))
+                launcherMs = TimedServiceStart(webui.get(), "ovWebUI start");
+                if (launcherMs < 0 || !StopService(webui.get(), "ovWebUI start"))
                     break;
             } else {
-                serviceMs = TimedServiceStart(floor.service.get(), "floor service start");
-                if (serviceMs < 0 || !StopService(floor.service.get(), "floor service start"))
+                serviceMs = TimedServiceStart(floor.get(), "floor service start");
+                if (serviceMs < 0 || !StopService(floor.get(), "floor service start"))
                     break;
                 listenMs = ListenTime(install);
             }
@@ -530,12 +498,12 @@ int ServiceStart(int runs)
         Sample("svcstart.listen", listenMs);
     }
 
-    if (floor.service && !DeleteService(floor.service.get())) {
+    if (floor && !DeleteService(floor.get())) {
         Fail("cannot delete the floor service (error %lu)", GetLastError());
         ++g_failures;
     }
-    floor.service.reset();
-    webui.service.reset();
+    floor.reset();
+    webui.reset();
     RemoveWebUI(install);
     return g_failures == 0 ? 0 : 1;
 }
@@ -582,7 +550,7 @@ double CaptureByService(SC_HANDLE service, const Install& install, long long& ke
     CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "capture: StartService failed (error %lu)",
              GetLastError());
     // RUNNING comes once the stand-in listens, after its writes.
-    CHECK_OR(WaitState(service, SERVICE_RUNNING, kSpewTimeoutMs), return -1, "capture: never RUNNING");
+    CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kSpewTimeoutMs), return -1, "capture: never RUNNING");
     const double ms = SpewMs(install, "capture");
     if (!StopService(service, "capture"))
         return -1;
@@ -618,8 +586,8 @@ int Capture(int runs, long long bytes)
     const Install relayInstall = BenchInstall(L"cap-relay", mode);
     if (!InstallWebUI(serviceInstall))
         return 1;
-    Scm scm;
-    CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
+    UniqueServiceHandle scm = OpenOurService(SERVICE_ALL_ACCESS);
+    CHECK_OR(scm, return 1, "cannot open the installed service (error %lu)", GetLastError());
     // The stand-in stops at its first failed write and still records the
     // time: only a run whose output reached the log times a capture.
     const long long mustKeepBytes = bytes < kServerOutputRotationBytes ? bytes : kServerOutputRotationBytes;
@@ -629,7 +597,7 @@ int Capture(int runs, long long bytes)
         long long keptBytes = 0;
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn == 0) == (run % 2 == 1))
-                serviceMs = CaptureByService(scm.service.get(), serviceInstall, keptBytes);
+                serviceMs = CaptureByService(scm.get(), serviceInstall, keptBytes);
             else
                 relayMs = CaptureByRelay(relayInstall, bytes);
         }
@@ -648,7 +616,7 @@ int Capture(int runs, long long bytes)
              "the stand-in's writes went nowhere or failed (it stops at the first failure), so its time there is no "
              "capture figure",
              unkeptRuns, runs, mustKeepBytes);
-    scm.service.reset();
+    scm.reset();
     RemoveWebUI(serviceInstall);
     return g_failures == 0 ? 0 : 1;
 }

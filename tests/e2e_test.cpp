@@ -123,16 +123,13 @@ TEST_F(RealJetty, ServiceServesAndStopsGracefully)
     ASSERT_GE(pageMs, 0) << "the service's page never came";
     printf("[ measured ] service: start to HTTP 200 in %llu ms\n", GetTickCount64() - start);
 
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
     ASSERT_TRUE(service);
     const ULONGLONG stopAt = GetTickCount64();
     EXPECT_EQ(RunCommand(exe + L" stop").output, "Orvane Web UI service stopped successfully\n");
+    EXPECT_TRUE(WaitForServiceState(service.get(), SERVICE_STOPPED, 60000, 20));
     SERVICE_STATUS status{};
-    while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED &&
-           GetTickCount64() - stopAt < 60000)
-        Sleep(20);
-    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    QueryServiceStatus(service.get(), &status);
     printf("[ measured ] service: stop request to stopped in %llu ms\n", GetTickCount64() - stopAt);
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
     EXPECT_TRUE(WaitForPortState(kWebPort, false, 10000));

@@ -295,6 +295,29 @@ ScopedEnv::~ScopedEnv()
     SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
 }
 
+UniqueServiceHandle OpenOurService(DWORD access, const wchar_t* name)
+{
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return UniqueServiceHandle(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+}
+
+DWORD ServiceState(SC_HANDLE service, DWORD* processId)
+{
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed))
+        return 0;
+    if (processId != nullptr)
+        *processId = status.dwProcessId;
+    return status.dwCurrentState;
+}
+
+bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs, DWORD pollMs)
+{
+    return WaitUntil([&] { return ServiceState(service) == state; }, timeoutMs, pollMs);
+}
+
 std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs, DWORD pollMs)

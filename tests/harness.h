@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "launcher/command_line.h"
+#include "service/service.h"
 #include "support/executor.h"
 #include "support/support.h"
 
@@ -136,6 +137,14 @@ private:
     std::wstring name_, old_;
     bool hadOld_ = false;
 };
+
+// The service `name` opened with `access`; null when it cannot be, with the
+// reason in GetLastError().
+UniqueServiceHandle OpenOurService(DWORD access, const wchar_t* name = kServiceName);
+// The current state of `service` (SERVICE_RUNNING...) and, if asked, its
+// process's ID; 0 when it cannot be queried.
+DWORD ServiceState(SC_HANDLE service, DWORD* processId = nullptr);
+bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs, DWORD pollMs = 10);
 
 // Quotes one argument for a command line.
 std::wstring Quote(const std::wstring& s);

@@ -48,25 +48,13 @@ std::string SystemText(DWORD code)
     return Narrow(GetSystemErrorText(code, text, kErrorTextChars));
 }
 
-UniqueServiceHandle OpenOurService(DWORD access)
-{
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager)
-        return UniqueServiceHandle();
-    return UniqueServiceHandle(OpenServiceW(manager.get(), kServiceName, access));
-}
-
 bool QueryStatus(SERVICE_STATUS& status)
 {
     UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
     return service && QueryServiceStatus(service.get(), &status);
 }
 
-DWORD CurrentState()
-{
-    SERVICE_STATUS status{};
-    return QueryStatus(status) ? status.dwCurrentState : 0;
-}
+DWORD CurrentState() { return ServiceState(OpenOurService(SERVICE_QUERY_STATUS).get()); }
 
 bool WaitForState(DWORD state, DWORD timeoutMs)
 {
