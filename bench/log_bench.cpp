@@ -51,20 +51,6 @@ double RunWriters(Writer writer, std::vector<DWORD>& threadIds)
     return NowMs() - start;
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm [tid] " then the message, and nothing else.
-bool ParseLine(const std::string& line, unsigned long& threadId, std::string& message)
-{
-    if (line.size() < 26 || line[4] != '-' || line[7] != '-' || line[10] != ' ' || line[13] != ':' ||
-        line[16] != ':' || line[19] != '.' || line[23] != ' ' || line[24] != '[')
-        return false;
-    const size_t close = line.find("] ", 25);
-    if (close == std::string::npos)
-        return false;
-    threadId = strtoul(line.c_str() + 25, nullptr, 10);
-    message = line.substr(close + 2);
-    return true;
-}
-
 // Every line whole, every message once, from the thread that wrote it.
 bool Verify(const std::wstring& path, int perThread, const std::vector<DWORD>& threadIds, const char* what)
 {
@@ -81,7 +67,7 @@ bool Verify(const std::wstring& path, int perThread, const std::vector<DWORD>& t
         unsigned long threadId = 0;
         std::string message;
         int t = -1, i = -1, consumed = 0;
-        if (!ParseLine(line, threadId, message) ||
+        if (!ParseLogLine(line, message, &threadId) ||
             sscanf(message.c_str(), "DEBUG5 jetty: thread %d message %d %n", &t, &i, &consumed) != 2 ||
             message.compare(static_cast<size_t>(consumed), std::string::npos, padding) != 0 || t < 0 ||
             t >= kThreads || i < 0 || i >= perThread || threadIds[t] != threadId) {

@@ -194,10 +194,7 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode)
     return invocation;
 }
 
-namespace {
-// "LEVEL tag: text" of "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text";
-// false for a line that is not a message's first line.
-bool ParseLogLine(const std::string& line, std::string& message)
+bool ParseLogLine(const std::string& line, std::string& message, unsigned long* threadId)
 {
     const std::string stamp = "dddd-dd-dd dd:dd:dd.ddd [";
     if (line.size() < stamp.size())
@@ -223,9 +220,10 @@ bool ParseLogLine(const std::string& line, std::string& message)
     if (tagEnd == std::string::npos || line.find(' ', levelEnd + 1) < tagEnd)
         return false;
     message = line.substr(levelStart);
+    if (threadId != nullptr)
+        *threadId = strtoul(line.c_str() + stamp.size(), nullptr, 10);
     return true;
 }
-}  // namespace
 
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath)
 {

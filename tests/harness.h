@@ -97,6 +97,9 @@ struct Invocation {
 };
 Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
 
+// "LEVEL tag: text" and the thread of "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL
+// tag: text"; false for a line that is not a message's first line.
+bool ParseLogLine(const std::string& line, std::string& message, unsigned long* threadId = nullptr);
 // Log lines reduced to "LEVEL tag: text" (timestamp and thread dropped).
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath);
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
