@@ -1,6 +1,6 @@
 // Helpers shared by the benchmark drivers: a clock, the bench's own install
-// folders, and CPU time and memory of another process as
-// Wine can report them.
+// folders, and CPU time and memory of another process as Wine can report
+// them. Installs and child processes come from the tests' harness.
 #pragma once
 
 #include <windows.h>
