@@ -124,8 +124,14 @@ void MakeFolders(const std::wstring& path)
 
 void RemoveTree(const std::wstring& path)
 {
+    // As much as can go: a file still in use (a service not yet stopped)
+    // stays, unlike with remove_all, which stops at the first failure.
     std::error_code error;
-    fs::remove_all(path, error);
+    std::vector<fs::path> entries{path};
+    for (fs::recursive_directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+        entries.push_back(it->path());
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
+        fs::remove(*entry, error);
 }
 
 bool PlaceCopy(const std::wstring& source, const std::wstring& target)
