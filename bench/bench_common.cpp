@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "launcher/command_line.h"
 #include "support/handles.h"
@@ -64,94 +66,40 @@ std::wstring BenchRoot()
     return TestBinDir() + L"\\bench-tmp";
 }
 
-BenchInstall MakeBenchInstall(const std::wstring& name, const std::string& serverMode)
+Install BenchInstall(const wchar_t* name, const std::string& serverMode)
 {
-    BenchInstall install{BenchRoot() + L"\\" + name};
-    RemoveTree(install.root);
-    MakeFolders(install.root);
-    CopyFileW(LauncherExe().c_str(), install.exe().c_str(), FALSE);
-    PlaceFakeJava(install.java());
-    SetServerMode(install.java(), serverMode);
-    // A jetty-home of a real size, in folders of 100, for each run's
-    // permission check to walk; trusted as the tests trust Wine's owner.
-    for (int file = 0; file < kJettyHomeFiles; ++file)
-        WriteTextFile(install.root + L"\\jetty-home\\lib\\part" + std::to_wstring(file / 100) + L"\\file" +
-                          std::to_wstring(file) + L".jar",
-                      "PK");
-    ResetProductKey();
-    return install;
+    return Install(name, true, BenchRoot(), serverMode, kJettyHomeFiles);
 }
 
 std::wstring PlaceFloorLaunch(const std::wstring& name)
 {
-    const std::wstring folder = BenchRoot() + L"\\" + name;
-    RemoveTree(folder);
-    MakeFolders(folder);
-    const std::wstring exe = folder + L"\\floor_launch.exe";
-    CopyFileW((TestBinDir() + L"\\floor_launch.exe").c_str(), exe.c_str(), FALSE);
+    const std::wstring exe = BenchRoot() + L"\\" + name + L"\\floor_launch.exe";
+    PlaceCopy(TestBinDir() + L"\\floor_launch.exe", exe);
     return exe;
 }
 
-std::wstring ServerCommandLine(const BenchInstall& install)
+std::wstring ServerCommandLine(const Install& install)
 {
     // The launcher's defaults when no configuration file exists.
-    const std::wstring jettyLog = install.root + L"\\logs\\jetty.log";
-    const std::wstring applicationLog = install.root + L"\\logs\\ovmc.log";
+    const std::wstring jettyLog = install.dir / L"logs\\jetty.log";
+    const std::wstring applicationLog = install.dir / L"logs\\ovmc.log";
     const std::wstring java = install.java();
     StringBuffer line;
-    ComposeServerCommandLine(line, ServerCommandParts{java.c_str(), install.root.c_str(), jettyLog.c_str(),
+    ComposeServerCommandLine(line, ServerCommandParts{java.c_str(), install.root().c_str(), jettyLog.c_str(),
                                                       applicationLog.c_str(), nullptr});
     return line.getText();
 }
 
-std::wstring StopCommandLine(const BenchInstall& install)
+std::wstring StopCommandLine(const Install& install)
 {
     StringBuffer line;
-    ComposeStopCommandLine(line, install.java().c_str(), install.root.c_str());
+    ComposeStopCommandLine(line, install.java().c_str(), install.root().c_str());
     return line.getText();
 }
 
-std::wstring FloorCommandLine(const std::wstring& floorExe, const BenchInstall& install)
+std::wstring FloorCommandLine(const std::wstring& floorExe, const Install& install)
 {
     return Quote(floorExe) + L" " + ServerCommandLine(install);
-}
-
-HANDLE StartProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
-                    DWORD* processId)
-{
-    std::wstring writable = commandLine;
-    writable.push_back(L'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), &writable[0], nullptr, nullptr, FALSE,
-                        flags, nullptr, nullptr, &startup, &info))
-        return nullptr;
-    CloseHandle(info.hThread);
-    if (processId != nullptr)
-        *processId = info.dwProcessId;
-    return info.hProcess;
-}
-
-HANDLE StartProcessToNul(const std::wstring& commandLine, DWORD flags)
-{
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    UniqueFileHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (!nul)
-        return nullptr;
-    std::wstring writable = commandLine;
-    writable.push_back(L'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
-    PROCESS_INFORMATION info{};
-    // Our handles are not inheritable, so the child gets only NUL.
-    if (!CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &info))
-        return nullptr;
-    CloseHandle(info.hThread);
-    return info.hProcess;
 }
 
 bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode)
@@ -173,14 +121,20 @@ std::string Lower(std::string text)
     return text;
 }
 
-bool IsNumber(const wchar_t* name)
+bool IsNumber(const std::wstring& name)
 {
-    if (*name == L'\0')
-        return false;
-    for (; *name != L'\0'; ++name)
-        if (*name < L'0' || *name > L'9')
-            return false;
-    return true;
+    return !name.empty() && name.find_first_not_of(L"0123456789") == std::wstring::npos;
+}
+
+// The entries of a /proc folder named by a number (processes, threads).
+std::vector<std::wstring> NumberedEntries(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (IsNumber(entry.path().filename().wstring()))
+            names.push_back(entry.path().filename().wstring());
+    return names;
 }
 
 // The Linux pid of the Wine process started from `exePath`: Wine puts the
@@ -190,21 +144,13 @@ int FindUnixPid(const std::wstring& exePath)
 {
     const std::string wanted = Lower(Narrow(exePath));
     int found = 0, matches = 0;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        if (!IsNumber(data.cFileName))
-            continue;
-        const std::string cmdline = ReadTextFile(std::wstring(L"Z:\\proc\\") + data.cFileName + L"\\cmdline");
-        const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
-        if (Lower(argv0) == wanted) {
-            found = _wtoi(data.cFileName);
+    for (const std::wstring& pid : NumberedEntries(L"Z:\\proc")) {
+        const std::string cmdline = ReadTextFile(L"Z:\\proc\\" + pid + L"\\cmdline");
+        if (Lower(cmdline.substr(0, cmdline.find('\0'))) == wanted) {
+            found = _wtoi(pid.c_str());
             ++matches;
         }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    }
     return matches == 1 ? found : 0;
 }
 
@@ -212,22 +158,15 @@ int FindUnixPid(const std::wstring& exePath)
 double LinuxRunTimeMs(int unixPid)
 {
     const std::wstring tasks = L"Z:\\proc\\" + std::to_wstring(unixPid) + L"\\task";
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((tasks + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return -1;
     double totalNs = 0;
     int threads = 0;
-    do {
-        if (!IsNumber(data.cFileName))
-            continue;
-        const std::string stat = ReadTextFile(tasks + L"\\" + data.cFileName + L"\\schedstat");
+    for (const std::wstring& tid : NumberedEntries(tasks)) {
+        const std::string stat = ReadTextFile(tasks + L"\\" + tid + L"\\schedstat");
         if (stat.empty())
             continue;
         totalNs += strtod(stat.c_str(), nullptr);
         ++threads;
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    }
     return threads > 0 ? totalNs / 1e6 : -1;
 }
 

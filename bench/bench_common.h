@@ -1,11 +1,13 @@
 // Helpers shared by the benchmark drivers: a clock, the bench's own install
-// folders, child processes, and CPU time and memory of another process as
-// Wine can report them.
+// folders, and CPU time and memory of another process as Wine can report
+// them. Installs and child processes come from the tests' harness.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "tests/harness.h"
 
 // Milliseconds from an arbitrary origin, at the performance counter's resolution.
 double NowMs();
@@ -20,35 +22,21 @@ void Fail(const char* format, ...);
 // <build>\bench-tmp: the bench never shares the tests' scratch folder.
 std::wstring BenchRoot();
 
-// An install folder below BenchRoot(): a copy of the launcher, the
-// stand-in as jre\bin\java.exe with the given server mode, and a jetty-home
-// of kJettyHomeFiles files.
+// The bench's installs, below BenchRoot(): the stand-in as jre\bin\java.exe
+// in `serverMode`, and a jetty-home of kJettyHomeFiles files.
 constexpr int kJettyHomeFiles = 2000;
-struct BenchInstall {
-    std::wstring root;
-    std::wstring exe() const { return root + L"\\ovwebui.exe"; }
-    std::wstring java() const { return root + L"\\jre\\bin\\java.exe"; }
-};
-BenchInstall MakeBenchInstall(const std::wstring& name, const std::string& serverMode);
+Install BenchInstall(const wchar_t* name, const std::string& serverMode);
 // A copy of the minimal program in its own folder, so its path is unique
 // to the bench (it is how the process is found in /proc).
 std::wstring PlaceFloorLaunch(const std::wstring& name);
 
 // The command lines the launcher itself composes for this install.
-std::wstring ServerCommandLine(const BenchInstall& install);
-std::wstring StopCommandLine(const BenchInstall& install);
+std::wstring ServerCommandLine(const Install& install);
+std::wstring StopCommandLine(const Install& install);
 // The minimal program's command line: it starts argv[1] with the rest of
 // its own command line, i.e. exactly the launcher's server command line.
-std::wstring FloorCommandLine(const std::wstring& floorExe, const BenchInstall& install);
+std::wstring FloorCommandLine(const std::wstring& floorExe, const Install& install);
 
-// CreateProcessW with the given application (may be null) and no inherited
-// handles; returns the process handle (thread handle closed) or null.
-HANDLE StartProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
-                    DWORD* processId = nullptr);
-// The same with standard input, output and error on NUL, the cheapest
-// place for a child's output (without handles, Wine gives a child created
-// with CREATE_NO_WINDOW a console of its own, which costs tens of ms).
-HANDLE StartProcessToNul(const std::wstring& commandLine, DWORD flags);
 // Waits for a process and gives its exit code; false on time-out.
 bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode = nullptr);
 

@@ -20,13 +20,14 @@
 //       stops (with one request) and deletes a leftover ovWebUI service and
 //       the bench's do-nothing service
 //
-// Everything that serves uses port 17003: the caller holds the ports lock.
+// Everything that serves uses the stop port: the caller holds the ports lock.
 #include "bench/bench_common.h"
 
 #include <winsock2.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "launcher/permissions.h"
@@ -36,7 +37,6 @@
 
 namespace {
 
-constexpr int kStopPort = 17003;
 constexpr DWORD kUpTimeoutMs = 30000;
 constexpr DWORD kDownTimeoutMs = 30000;
 // After the server listens the launcher has only its last start-up line
@@ -71,25 +71,19 @@ int g_failures = 0;
 double TimedRun(const std::wstring& exe, const std::wstring& commandLine, const char* what)
 {
     const double start = NowMs();
-    HANDLE process = StartProcess(exe, commandLine, 0);
-    if (process == nullptr) {
-        Fail("%s: cannot start (error %lu)", what, GetLastError());
-        ++g_failures;
-        return -1;
-    }
+    ChildProcess process;
+    CHECK_OR(StartChild(process, commandLine, 0, exe), return -1, "%s: cannot start (error %lu)", what,
+             process.lastError());
     DWORD code = 0;
-    const bool ended = WaitExit(process, 60000, &code);
+    const bool ended = WaitExit(process.process(), 60000, &code);
     const double elapsed = NowMs() - start;
-    if (!ended)
-        TerminateProcess(process, 1);
-    CloseHandle(process);
     CHECK_OR(ended && code == 0, return -1, "%s: did not end cleanly (ended %d, exit code %lu)", what, ended, code);
     return elapsed;
 }
 
 int StartOverhead(int runs)
 {
-    const BenchInstall install = MakeBenchInstall(L"start", "exit 0");
+    const Install install = BenchInstall(L"start", "exit 0");
     const std::wstring floorExe = PlaceFloorLaunch(L"start-floor");
     const std::wstring launcherLine = Quote(install.exe());
     const std::wstring floorLine = FloorCommandLine(floorExe, install);
@@ -163,33 +157,27 @@ bool SampleUntilEnd(HANDLE process, DWORD timeoutMs, PeakReading& peak)
 }
 
 // The launcher or floor_launch supervising a serving stand-in.
-bool SuperviseOnce(const BenchInstall& install, const std::wstring& exe, const std::wstring& commandLine,
+bool SuperviseOnce(const Install& install, const std::wstring& exe, const std::wstring& commandLine,
                    DWORD windowMs, const char* what, int run, double& cpuMs, PeakReading& peak)
 {
-    DWORD processId = 0;
-    HANDLE process = StartProcess(exe, commandLine, 0, &processId);
-    CHECK_OR(process != nullptr, return false, "%s: cannot start (error %lu)", what, GetLastError());
-    UniqueKernelHandle owner(process);
-    if (!WaitForPortState(kStopPort, true, kUpTimeoutMs)) {
-        Fail("%s: the stand-in never listened on %d", what, kStopPort);
-        ++g_failures;
-        TerminateProcess(process, 1);
-        return false;
-    }
+    ChildProcess child;
+    CHECK_OR(StartChild(child, commandLine, 0, exe), return false, "%s: cannot start (error %lu)", what,
+             child.lastError());
+    const HANDLE process = child.process();
+    CHECK_OR(WaitForPortState(kStopPort, true, kUpTimeoutMs), return false, "%s: the stand-in never listened on %d",
+             what, kStopPort);
     Sleep(kSettleMs);
-    CpuMeter meter(process, processId, exe);
+    CpuMeter meter(process, child.processId(), exe);
     const CpuTime before = WaitOutPermissionCheck(meter, exe == install.exe() ? "check.fg" : "check.floor");
     Sleep(windowMs);
     const CpuTime after = meter.read();
     cpuMs = CpuDelta(before, after, what, run);
 
-    HANDLE stop = StartProcess(L"", StopCommandLine(install), CREATE_NO_WINDOW);
-    CHECK_OR(stop != nullptr, TerminateProcess(process, 1); return false, "%s: cannot start the stop command", what);
-    UniqueKernelHandle stopOwner(stop);
+    ChildProcess stop;
+    CHECK_OR(StartChild(stop, StopCommandLine(install), CREATE_NO_WINDOW), return false,
+             "%s: cannot start the stop command", what);
     const bool ended = SampleUntilEnd(process, kDownTimeoutMs, peak);
-    WaitExit(stop, kDownTimeoutMs);
-    if (!ended)
-        TerminateProcess(process, 1);
+    WaitExit(stop.process(), kDownTimeoutMs);
     CHECK_OR(ended, return false, "%s: did not end after the stop request", what);
     CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return false, "%s: port %d still busy", what, kStopPort);
     return true;
@@ -197,7 +185,7 @@ bool SuperviseOnce(const BenchInstall& install, const std::wstring& exe, const s
 
 int Foreground(int runs, DWORD windowMs)
 {
-    const BenchInstall install = MakeBenchInstall(L"fg", "serve");
+    const Install install = BenchInstall(L"fg", "serve");
     const std::wstring floorExe = PlaceFloorLaunch(L"fg-floor");
     bool notedPeak = false;
     for (int run = 1; run <= runs; ++run) {
@@ -226,60 +214,20 @@ int Foreground(int runs, DWORD windowMs)
 
 // ---------------------------------------------------------------- service
 
-struct Scm {
-    UniqueServiceHandle manager;
-    UniqueServiceHandle service;
-    bool open(const wchar_t* name = kServiceName)
-    {
-        manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        if (manager)
-            service.reset(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
-        return static_cast<bool>(service);
-    }
-};
-
-bool QueryState(SC_HANDLE service, DWORD& state, DWORD* processId = nullptr)
+// Starts the service and waits until its stand-in serves, then kSettleMs.
+// Returns the service process (for times and memory), or null.
+UniqueKernelHandle StartServed(SC_HANDLE service, DWORD& processId, const char* what)
 {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                              &needed))
-        return false;
-    state = status.dwCurrentState;
-    if (processId != nullptr)
-        *processId = status.dwProcessId;
-    return true;
-}
-
-bool WaitState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs, DWORD pollMs = 10)
-{
-    const double deadline = NowMs() + timeoutMs;
-    for (;;) {
-        DWORD state = 0;
-        if (QueryState(service, state) && state == wanted)
-            return true;
-        if (NowMs() > deadline)
-            return false;
-        Sleep(pollMs);
-    }
-}
-
-// Starts the service and waits until its stand-in serves. Returns the
-// service process (for times and memory), or null.
-HANDLE StartServed(SC_HANDLE service, DWORD& processId, const char* what)
-{
-    CHECK_OR(StartServiceW(service, 0, nullptr), return nullptr, "%s: StartService failed (error %lu)", what,
+    CHECK_OR(StartServiceW(service, 0, nullptr), return {}, "%s: StartService failed (error %lu)", what,
              GetLastError());
-    CHECK_OR(WaitState(service, SERVICE_RUNNING, kUpTimeoutMs), return nullptr, "%s: never RUNNING", what);
-    DWORD state = 0;
-    QueryState(service, state, &processId);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ |
-                                     SYNCHRONIZE,
-                                 FALSE, processId);
-    CHECK_OR(process != nullptr, return nullptr, "%s: cannot open the service process %lu (error %lu)", what,
-             processId, GetLastError());
-    CHECK_OR(WaitForPortState(kStopPort, true, kUpTimeoutMs), CloseHandle(process); return nullptr,
-             "%s: the stand-in never listened", what);
+    CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kUpTimeoutMs), return {}, "%s: never RUNNING", what);
+    ServiceState(service, &processId);
+    UniqueKernelHandle process(OpenProcess(
+        PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId));
+    CHECK_OR(process, return {}, "%s: cannot open the service process %lu (error %lu)", what, processId,
+             GetLastError());
+    CHECK_OR(WaitForPortState(kStopPort, true, kUpTimeoutMs), return {}, "%s: the stand-in never listened", what);
+    Sleep(kSettleMs);
     return process;
 }
 
@@ -295,8 +243,8 @@ bool WaitServiceGone(HANDLE process, const char* what)
 // ended and the port is free.
 bool StopService(SC_HANDLE service, const char* what)
 {
-    DWORD state = 0, processId = 0;
-    CHECK_OR(QueryState(service, state, &processId), return false, "%s: cannot query the service (error %lu)", what,
+    DWORD processId = 0;
+    CHECK_OR(ServiceState(service, &processId) != 0, return false, "%s: cannot query the service (error %lu)", what,
              GetLastError());
     const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     CHECK_OR(process, return false, "%s: cannot open the service process %lu (error %lu)", what, processId,
@@ -304,7 +252,7 @@ bool StopService(SC_HANDLE service, const char* what)
     SERVICE_STATUS status{};
     CHECK_OR(ControlService(service, SERVICE_CONTROL_STOP, &status), return false,
              "%s: ControlService failed (error %lu)", what, GetLastError());
-    CHECK_OR(WaitState(service, SERVICE_STOPPED, kDownTimeoutMs), return false, "%s: never STOPPED", what);
+    CHECK_OR(WaitForServiceState(service, SERVICE_STOPPED, kDownTimeoutMs), return false, "%s: never STOPPED", what);
     return WaitServiceGone(process.get(), what);
 }
 
@@ -318,21 +266,12 @@ struct StopWatch {
 DWORD WINAPI WatchForStopped(void* context)
 {
     StopWatch* watch = static_cast<StopWatch*>(context);
-    Scm scm;
-    const bool opened = scm.open();
+    const UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
     SetEvent(watch->ready);
-    if (!opened)
+    if (!service || !WaitForServiceState(service.get(), SERVICE_STOPPED, 60000, kStatusPollMs))
         return 1;
-    const double deadline = NowMs() + 60000;
-    while (NowMs() < deadline) {
-        SERVICE_STATUS status{};
-        if (QueryServiceStatus(scm.service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED) {
-            watch->stoppedAt = NowMs();
-            return 0;
-        }
-        Sleep(kStatusPollMs);
-    }
-    return 1;
+    watch->stoppedAt = NowMs();
+    return 0;
 }
 
 // One stop request; ms from just before ControlService to SERVICE_STOPPED.
@@ -360,28 +299,20 @@ double StopLatency(SC_HANDLE service, double& controlReturnedMs)
 
 // The floor: a serving stand-in started directly, stopped by the stop
 // command alone; ms from starting the stop command to its end.
-double StopCommandAlone(const BenchInstall& install)
+double StopCommandAlone(const Install& install)
 {
-    HANDLE server = StartProcess(install.java(), ServerCommandLine(install), 0);
-    CHECK_OR(server != nullptr, return -1, "stop floor: cannot start the stand-in");
-    UniqueKernelHandle serverOwner(server);
-    if (!WaitForPortState(kStopPort, true, kUpTimeoutMs)) {
-        Fail("stop floor: the stand-in never listened");
-        ++g_failures;
-        TerminateProcess(server, 1);
-        return -1;
-    }
+    ChildProcess server;
+    CHECK_OR(StartChild(server, ServerCommandLine(install), 0, install.java()), return -1,
+             "stop floor: cannot start the stand-in");
+    CHECK_OR(WaitForPortState(kStopPort, true, kUpTimeoutMs), return -1, "stop floor: the stand-in never listened");
     Sleep(kSettleMs);
     const double start = NowMs();
-    // The flags the launcher's executor uses, output to the cheapest place.
-    HANDLE stop = StartProcessToNul(StopCommandLine(install), CREATE_NO_WINDOW);
-    CHECK_OR(stop != nullptr, TerminateProcess(server, 1); return -1, "stop floor: cannot start the stop command");
-    const bool ended = WaitExit(stop, kDownTimeoutMs);
+    // Run as the launcher runs it: the product's executor, output through its pipe.
+    ProcessExecutor stop(StopCommandLine(install).c_str(), false, false);
+    CHECK_OR(stop.execute(), return -1, "stop floor: cannot start the stop command");
+    const bool ended = stop.waitForCompletion(kDownTimeoutMs);
     const double elapsed = NowMs() - start;
-    CloseHandle(stop);
-    const bool serverEnded = WaitExit(server, kDownTimeoutMs);
-    if (!serverEnded)
-        TerminateProcess(server, 1);
+    const bool serverEnded = WaitExit(server.process(), kDownTimeoutMs);
     CHECK_OR(ended && serverEnded, return -1, "stop floor: the stop command or the stand-in did not end");
     CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1, "stop floor: port still busy");
     return elapsed;
@@ -393,24 +324,23 @@ int CleanupService(const wchar_t* name = kServiceName)
 {
     const std::string narrowName = Narrow(name);
     const char* what = narrowName.c_str();
-    Scm scm;
-    if (!scm.open(name)) {
+    const UniqueServiceHandle service = OpenOurService(SERVICE_ALL_ACCESS, name);
+    if (!service) {
         if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
             return 0;
         Fail("cleanup: cannot open %s (error %lu)", what, GetLastError());
         return 1;
     }
-    DWORD state = 0;
-    if (QueryState(scm.service.get(), state) && state == SERVICE_START_PENDING)
-        WaitState(scm.service.get(), SERVICE_RUNNING, kUpTimeoutMs);
-    if (QueryState(scm.service.get(), state) && state == SERVICE_RUNNING) {
+    if (ServiceState(service.get()) == SERVICE_START_PENDING)
+        WaitForServiceState(service.get(), SERVICE_RUNNING, kUpTimeoutMs);
+    if (ServiceState(service.get()) == SERVICE_RUNNING) {
         Note("cleanup: stopping a running %s", what);
         SERVICE_STATUS status{};
-        ControlService(scm.service.get(), SERVICE_CONTROL_STOP, &status);
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
     }
-    if (!WaitState(scm.service.get(), SERVICE_STOPPED, 60000))
+    if (!WaitForServiceState(service.get(), SERVICE_STOPPED, 60000))
         Fail("cleanup: %s did not stop", what);
-    if (!DeleteService(scm.service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+    if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
         Fail("cleanup: cannot delete %s (error %lu)", what, GetLastError());
         return 1;
     }
@@ -419,7 +349,7 @@ int CleanupService(const wchar_t* name = kServiceName)
 }
 
 // The launcher's own install and remove commands, as a user runs them.
-bool InstallWebUI(const BenchInstall& install)
+bool InstallWebUI(const Install& install)
 {
     CleanupService();
     const RunResult installed = RunCommand(Quote(install.exe()) + L" install", 60000);
@@ -428,7 +358,7 @@ bool InstallWebUI(const BenchInstall& install)
     return true;
 }
 
-void RemoveWebUI(const BenchInstall& install)
+void RemoveWebUI(const Install& install)
 {
     const RunResult removed = RunCommand(Quote(install.exe()) + L" remove", 60000);
     if (removed.output.find("deleted successfully") == std::string::npos) {
@@ -440,21 +370,19 @@ void RemoveWebUI(const BenchInstall& install)
 
 int Service(int stopRuns, int idleRuns, DWORD windowMs)
 {
-    const BenchInstall install = MakeBenchInstall(L"svc", "serve");
+    const Install install = BenchInstall(L"svc", "serve");
     if (!InstallWebUI(install))
         return 1;
-    Scm scm;
-    CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
-    SC_HANDLE service = scm.service.get();
+    UniqueServiceHandle scm = OpenOurService(SERVICE_ALL_ACCESS);
+    CHECK_OR(scm, return 1, "cannot open the installed service (error %lu)", GetLastError());
+    SC_HANDLE service = scm.get();
 
     bool notedControl = false;
     for (int run = 1; run <= stopRuns; ++run) {
         DWORD processId = 0;
-        HANDLE process = StartServed(service, processId, "service stop");
-        if (process == nullptr)
+        const UniqueKernelHandle process = StartServed(service, processId, "service stop");
+        if (!process)
             break;
-        UniqueKernelHandle owner(process);
-        Sleep(kSettleMs);
         double controlReturnedMs = 0;
         const double latency = StopLatency(service, controlReturnedMs);
         CHECK_OR(latency >= 0, break, "service stop: SERVICE_STOPPED never seen");
@@ -464,7 +392,7 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
                  controlReturnedMs, latency);
             notedControl = true;
         }
-        if (!WaitServiceGone(process, "service stop"))
+        if (!WaitServiceGone(process.get(), "service stop"))
             break;
         const double floorMs = StopCommandAlone(install);
         if (floorMs >= 0)
@@ -473,12 +401,10 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
 
     for (int run = 1; run <= idleRuns && g_failures == 0; ++run) {
         DWORD processId = 0;
-        HANDLE process = StartServed(service, processId, "service idle");
-        if (process == nullptr)
+        const UniqueKernelHandle process = StartServed(service, processId, "service idle");
+        if (!process)
             break;
-        UniqueKernelHandle owner(process);
-        Sleep(kSettleMs);
-        CpuMeter meter(process, processId, install.exe());
+        CpuMeter meter(process.get(), processId, install.exe());
         const CpuTime before = WaitOutPermissionCheck(meter, "check.service");
         Sleep(windowMs);
         const CpuTime after = meter.read();
@@ -487,7 +413,7 @@ int Service(int stopRuns, int idleRuns, DWORD windowMs)
             break;
     }
 
-    scm.service.reset();
+    scm.reset();
     RemoveWebUI(install);
     return g_failures == 0 ? 0 : 1;
 }
@@ -500,81 +426,65 @@ double TimedServiceStart(SC_HANDLE service, const char* what)
     const double start = NowMs();
     CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "%s: StartService failed (error %lu)", what,
              GetLastError());
-    CHECK_OR(WaitState(service, SERVICE_RUNNING, kUpTimeoutMs, kStatusPollMs), return -1, "%s: never RUNNING", what);
+    CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kUpTimeoutMs, kStatusPollMs), return -1, "%s: never RUNNING",
+             what);
     return NowMs() - start;
-}
-
-// WaitForPortState looks every 10 ms, too coarse for a 10 ms goal.
-bool WaitListening(int port, DWORD timeoutMs)
-{
-    const double deadline = NowMs() + timeoutMs;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (;;) {
-        const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        const bool listening = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-        closesocket(probe);
-        if (listening)
-            return true;
-        if (NowMs() > deadline)
-            return false;
-        Sleep(kStatusPollMs);
-    }
 }
 
 // The stand-in's own time to listen: started directly with the launcher's
 // program and command line, ms from CreateProcessW until its stop port
 // accepts. It ends by TerminateProcess: only its start is of interest.
-double ListenTime(const BenchInstall& install)
+double ListenTime(const Install& install)
 {
     const double start = NowMs();
-    const UniqueKernelHandle server(StartProcess(install.java(), ServerCommandLine(install), 0));
-    CHECK_OR(server, return -1, "listen floor: cannot start the stand-in (error %lu)", GetLastError());
-    const bool listening = WaitListening(kStopPort, kUpTimeoutMs);
+    ChildProcess server;
+    CHECK_OR(StartChild(server, ServerCommandLine(install), 0, install.java()), return -1,
+             "listen floor: cannot start the stand-in (error %lu)", server.lastError());
+    // Every 10 ms, WaitForPortState's default, is too coarse for a 10 ms goal.
+    const bool listening = WaitForPortState(kStopPort, true, kUpTimeoutMs, kStatusPollMs);
     const double elapsed = NowMs() - start;
-    TerminateProcess(server.get(), 0);
+    TerminateProcess(server.process(), 0);
     CHECK_OR(listening, return -1, "listen floor: the stand-in never listened");
-    CHECK_OR(WaitExit(server.get(), kDownTimeoutMs) && WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1,
+    CHECK_OR(WaitExit(server.process(), kDownTimeoutMs) && WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1,
              "listen floor: the stand-in did not end or port %d is still busy", kStopPort);
     return elapsed;
 }
 
-bool InstallFloorService(SC_HANDLE manager)
+// The do-nothing service, created afresh; null when it cannot be.
+UniqueServiceHandle InstallFloorService()
 {
     CleanupService(kFloorServiceName);
     const std::wstring binaryPath = Quote(TestBinDir() + L"\\floor_service.exe");
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     // Demand start: one left behind does not start with the prefix.
-    const UniqueServiceHandle created(CreateServiceW(manager, kFloorServiceName, L"ovWebUI bench floor",
-                                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                                     SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binaryPath.c_str(),
-                                                     nullptr, nullptr, nullptr, nullptr, nullptr));
-    CHECK_OR(created, return false, "cannot create the floor service (error %lu)", GetLastError());
-    return true;
+    UniqueServiceHandle created(CreateServiceW(manager.get(), kFloorServiceName, L"ovWebUI bench floor",
+                                               SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                               SERVICE_ERROR_IGNORE, binaryPath.c_str(), nullptr, nullptr, nullptr,
+                                               nullptr, nullptr));
+    CHECK_OR(created, (void)0, "cannot create the floor service (error %lu)", GetLastError());
+    return created;
 }
 
 int ServiceStart(int runs)
 {
-    const BenchInstall install = MakeBenchInstall(L"svc-start", "serve");
+    const Install install = BenchInstall(L"svc-start", "serve");
     if (!InstallWebUI(install))
         return 1;
-    Scm webui, floor;
-    CHECK_OR(webui.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
-    if (InstallFloorService(webui.manager.get()))
-        CHECK_OR(floor.open(kFloorServiceName), (void)0, "cannot open the floor service (error %lu)", GetLastError());
+    UniqueServiceHandle webui = OpenOurService(SERVICE_ALL_ACCESS);
+    CHECK_OR(webui, return 1, "cannot open the installed service (error %lu)", GetLastError());
+    UniqueServiceHandle floor = InstallFloorService();
 
     // Run 0 loads each program from disk once; not counted.
     for (int run = 0; run <= runs && g_failures == 0; ++run) {
         double launcherMs = -1, serviceMs = -1, listenMs = -1;
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn == 0) == (run % 2 == 0)) {
-                launcherMs = TimedServiceStart(webui.service.get(), "ovWebUI start");
-                if (launcherMs < 0 || !StopService(webui.service.get(), "ovWebUI start"))
+                launcherMs = TimedServiceStart(webui.get(), "ovWebUI start");
+                if (launcherMs < 0 || !StopService(webui.get(), "ovWebUI start"))
                     break;
             } else {
-                serviceMs = TimedServiceStart(floor.service.get(), "floor service start");
-                if (serviceMs < 0 || !StopService(floor.service.get(), "floor service start"))
+                serviceMs = TimedServiceStart(floor.get(), "floor service start");
+                if (serviceMs < 0 || !StopService(floor.get(), "floor service start"))
                     break;
                 listenMs = ListenTime(install);
             }
@@ -589,12 +499,12 @@ int ServiceStart(int runs)
         Sample("svcstart.listen", listenMs);
     }
 
-    if (floor.service && !DeleteService(floor.service.get())) {
+    if (floor && !DeleteService(floor.get())) {
         Fail("cannot delete the floor service (error %lu)", GetLastError());
         ++g_failures;
     }
-    floor.service.reset();
-    webui.service.reset();
+    floor.reset();
+    webui.reset();
     RemoveWebUI(install);
     return g_failures == 0 ? 0 : 1;
 }
@@ -603,9 +513,9 @@ int ServiceStart(int runs)
 
 // The stand-in's figure from spew-ms.txt beside it, once written whole;
 // < 0 when it never was.
-double SpewMs(const BenchInstall& install, const char* what)
+double SpewMs(const Install& install, const char* what)
 {
-    const std::wstring path = install.root + L"\\jre\\bin\\spew-ms.txt";
+    const std::wstring path = install.dir / L"jre\\bin\\spew-ms.txt";
     const double deadline = NowMs() + kSpewTimeoutMs;
     for (;;) {
         const std::string text = ReadTextFile(path);
@@ -618,33 +528,30 @@ double SpewMs(const BenchInstall& install, const char* what)
 
 // The bytes in logs\server-output.log and its rotations; with `remove`,
 // the files go too.
-long long ServerOutputBytes(const BenchInstall& install, bool remove)
+long long ServerOutputBytes(const Install& install, bool remove)
 {
-    const std::wstring logs = install.root + L"\\logs\\";
     long long total = 0;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((logs + L"server-output*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        total += (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(install.dir / L"logs", error)) {
+        if (entry.path().filename().wstring().rfind(L"server-output", 0) != 0)
+            continue;
+        total += static_cast<long long>(entry.file_size(error));
         if (remove)
-            DeleteFileW((logs + data.cFileName).c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+            std::filesystem::remove(entry.path(), error);
+    }
     return total;
 }
 
 // The spew through the launcher as the service, its server's output going
 // wherever the launcher sends it; `keptBytes` is what reached its log.
-double CaptureByService(SC_HANDLE service, const BenchInstall& install, long long& keptBytes)
+double CaptureByService(SC_HANDLE service, const Install& install, long long& keptBytes)
 {
-    DeleteFileW((install.root + L"\\jre\\bin\\spew-ms.txt").c_str());
+    DeleteFileW((install.dir / L"jre\\bin\\spew-ms.txt").c_str());
     ServerOutputBytes(install, /*remove=*/true);
     CHECK_OR(StartServiceW(service, 0, nullptr), return -1, "capture: StartService failed (error %lu)",
              GetLastError());
     // RUNNING comes once the stand-in listens, after its writes.
-    CHECK_OR(WaitState(service, SERVICE_RUNNING, kSpewTimeoutMs), return -1, "capture: never RUNNING");
+    CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kSpewTimeoutMs), return -1, "capture: never RUNNING");
     const double ms = SpewMs(install, "capture");
     if (!StopService(service, "capture"))
         return -1;
@@ -653,24 +560,22 @@ double CaptureByService(SC_HANDLE service, const BenchInstall& install, long lon
 }
 
 // The same spew under relay.exe, which keeps it in a file.
-double CaptureByRelay(const BenchInstall& install, long long bytes)
+double CaptureByRelay(const Install& install, long long bytes)
 {
-    DeleteFileW((install.root + L"\\jre\\bin\\spew-ms.txt").c_str());
+    DeleteFileW((install.dir / L"jre\\bin\\spew-ms.txt").c_str());
     const std::wstring relay = TestBinDir() + L"\\relay.exe";
-    const std::wstring output = install.root + L"\\relay-output.txt";
-    const UniqueKernelHandle process(
-        StartProcess(relay, Quote(relay) + L" " + Quote(output) + L" " + ServerCommandLine(install), 0));
-    CHECK_OR(process, return -1, "relay: cannot start (error %lu)", GetLastError());
+    const std::wstring output = install.dir / L"relay-output.txt";
+    ChildProcess process;
+    CHECK_OR(StartChild(process, Quote(relay) + L" " + Quote(output) + L" " + ServerCommandLine(install), 0, relay),
+             return -1, "relay: cannot start (error %lu)", process.lastError());
     DWORD code = 0;
-    const bool ended = WaitExit(process.get(), kSpewTimeoutMs, &code);
-    if (!ended)
-        TerminateProcess(process.get(), 1);
+    const bool ended = WaitExit(process.process(), kSpewTimeoutMs, &code);
+    process.finish();
     CHECK_OR(ended && code == 0, return -1, "relay: did not end cleanly (ended %d, exit code %lu)", ended, code);
-    WIN32_FILE_ATTRIBUTE_DATA kept{};
-    const bool sized = GetFileAttributesExW(output.c_str(), GetFileExInfoStandard, &kept);
-    const long long keptBytes = (static_cast<long long>(kept.nFileSizeHigh) << 32) | kept.nFileSizeLow;
+    std::error_code error;
+    const long long keptBytes = static_cast<long long>(std::filesystem::file_size(output, error));
     DeleteFileW(output.c_str());
-    CHECK_OR(sized && keptBytes >= bytes, return -1, "relay: kept %lld bytes of %lld", keptBytes, bytes);
+    CHECK_OR(!error && keptBytes >= bytes, return -1, "relay: kept %lld bytes of %lld", keptBytes, bytes);
     CHECK_OR(WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1, "relay: port %d still busy", kStopPort);
     return SpewMs(install, "relay");
 }
@@ -678,12 +583,12 @@ double CaptureByRelay(const BenchInstall& install, long long bytes)
 int Capture(int runs, long long bytes)
 {
     const std::string mode = "spew " + std::to_string(bytes);
-    const BenchInstall serviceInstall = MakeBenchInstall(L"cap-svc", mode);
-    const BenchInstall relayInstall = MakeBenchInstall(L"cap-relay", mode);
+    const Install serviceInstall = BenchInstall(L"cap-svc", mode);
+    const Install relayInstall = BenchInstall(L"cap-relay", mode);
     if (!InstallWebUI(serviceInstall))
         return 1;
-    Scm scm;
-    CHECK_OR(scm.open(), return 1, "cannot open the installed service (error %lu)", GetLastError());
+    UniqueServiceHandle scm = OpenOurService(SERVICE_ALL_ACCESS);
+    CHECK_OR(scm, return 1, "cannot open the installed service (error %lu)", GetLastError());
     // The stand-in stops at its first failed write and still records the
     // time: only a run whose output reached the log times a capture.
     const long long mustKeepBytes = bytes < kServerOutputRotationBytes ? bytes : kServerOutputRotationBytes;
@@ -693,7 +598,7 @@ int Capture(int runs, long long bytes)
         long long keptBytes = 0;
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn == 0) == (run % 2 == 1))
-                serviceMs = CaptureByService(scm.service.get(), serviceInstall, keptBytes);
+                serviceMs = CaptureByService(scm.get(), serviceInstall, keptBytes);
             else
                 relayMs = CaptureByRelay(relayInstall, bytes);
         }
@@ -712,7 +617,7 @@ int Capture(int runs, long long bytes)
              "the stand-in's writes went nowhere or failed (it stops at the first failure), so its time there is no "
              "capture figure",
              unkeptRuns, runs, mustKeepBytes);
-    scm.service.reset();
+    scm.reset();
     RemoveWebUI(serviceInstall);
     return g_failures == 0 ? 0 : 1;
 }
@@ -736,6 +641,8 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 2)
         return Usage();
     const std::wstring command = argv[1];
+    // The install trusts Wine's owner of every file, as the tests do.
+    ResetProductKey();
     auto number = [&](int index) { return index < argc ? _wtoi(argv[index]) : -1; };
     if (command == L"start" && argc == 3 && number(2) > 0)
         return StartOverhead(number(2));

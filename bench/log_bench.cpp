@@ -52,20 +52,6 @@ double RunWriters(Writer writer, std::vector<DWORD>& threadIds)
     return NowMs() - start;
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm [tid] " then the message, and nothing else.
-bool ParseLine(const std::string& line, unsigned long& threadId, std::string& message)
-{
-    if (line.size() < 26 || line[4] != '-' || line[7] != '-' || line[10] != ' ' || line[13] != ':' ||
-        line[16] != ':' || line[19] != '.' || line[23] != ' ' || line[24] != '[')
-        return false;
-    const size_t close = line.find("] ", 25);
-    if (close == std::string::npos)
-        return false;
-    threadId = strtoul(line.c_str() + 25, nullptr, 10);
-    message = line.substr(close + 2);
-    return true;
-}
-
 // Every line whole, every message once, from the thread that wrote it.
 bool Verify(const std::wstring& path, int perThread, const std::vector<DWORD>& threadIds, const char* what)
 {
@@ -82,7 +68,7 @@ bool Verify(const std::wstring& path, int perThread, const std::vector<DWORD>& t
         unsigned long threadId = 0;
         std::string message;
         int t = -1, i = -1, consumed = 0;
-        if (!ParseLine(line, threadId, message) ||
+        if (!ParseLogLine(line, message, &threadId) ||
             sscanf(message.c_str(), "DEBUG5 jetty: thread %d message %d %n", &t, &i, &consumed) != 2 ||
             message.compare(static_cast<size_t>(consumed), std::string::npos, padding) != 0 || t < 0 ||
             t >= kThreads || i < 0 || i >= perThread || threadIds[t] != threadId) {
@@ -124,16 +110,14 @@ int wmain(int argc, wchar_t** argv)
     }
     const int runs = _wtoi(argv[1]);
     const int perThread = _wtoi(argv[2]);
-    const std::wstring folder = BenchRoot() + L"\\log";
-    RemoveTree(folder);
-    MakeFolders(folder);
+    const TempDir folder(L"log", BenchRoot());
     const double total = static_cast<double>(kThreads) * perThread;
     const std::string padding = Narrow(kPadding);
     int failures = 0;
 
     // Round 0 warms the file system and the threads' buffers; not counted.
     for (int run = 0; run <= runs; ++run) {
-        const std::wstring path = folder + L"\\launcher-" + std::to_wstring(run) + L".log";
+        const std::wstring path = folder / (L"launcher-" + std::to_wstring(run) + L".log");
         std::vector<DWORD> ids;
         ovlog_open(path.c_str(), 0);
         ovlog_set_debug_level(5);
@@ -151,7 +135,7 @@ int wmain(int argc, wchar_t** argv)
         DeleteFileW(path.c_str());
 
         // The floor, opened and locked as the log does.
-        const std::wstring floorPath = folder + L"\\floor-" + std::to_wstring(run) + L".log";
+        const std::wstring floorPath = folder / (L"floor-" + std::to_wstring(run) + L".log");
         HANDLE file = CreateFileW(floorPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                   FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         SRWLOCK lock = SRWLOCK_INIT;
@@ -175,6 +159,5 @@ int wmain(int argc, wchar_t** argv)
             Sample("log.floor", total / (floorMs / 1000.0));
         DeleteFileW(floorPath.c_str());
     }
-    RemoveTree(folder);
     return failures == 0 ? 0 : 1;
 }

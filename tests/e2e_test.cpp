@@ -13,10 +13,12 @@
 namespace {
 
 constexpr DWORD kFirstPageWaitMs = 180000;
+// Where the demo's Jetty serves its pages.
+constexpr int kWebPort = 8080;
 
 std::wstring DemoDir() { return TestBinDir() + L"\\demo"; }
 
-// The status code of GET / on 127.0.0.1:8080, or 0 when nothing answers.
+// The status code of GET / on 127.0.0.1:kWebPort, or 0 when nothing answers.
 int HttpStatus(std::string* body = nullptr)
 {
     WSADATA wsa;
@@ -24,7 +26,7 @@ int HttpStatus(std::string* body = nullptr)
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(8080);
+    address.sin_port = htons(kWebPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     DWORD timeoutMs = 5000;
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
@@ -65,8 +67,8 @@ protected:
         ASSERT_TRUE(FileExists(DemoDir() + L"\\jre\\bin\\java.exe")) << "no demo kit: run `make demo-kit` first";
         ASSERT_TRUE(FileExists(DemoDir() + L"\\ovwebui.exe"));
         ResetProductKey();
-        ASSERT_TRUE(WaitForPortState(8080, false, 60000)) << "port 8080 is busy: another server holds it";
-        ASSERT_TRUE(WaitForPortState(17003, false, 60000)) << "port 17003 is busy: another server holds it";
+        for (const int port : {kWebPort, kStopPort})
+            ASSERT_TRUE(WaitForPortState(port, false, 60000)) << "port " << port << " is busy: another server holds it";
         DeleteFileW(log().c_str());
     }
     void TearDown() override
@@ -76,8 +78,9 @@ protected:
     std::wstring log() const { return DemoDir() + L"\\logs\\launcher.log"; }
     std::wstring stopCommand() const
     {
-        return Quote(DemoDir() + L"\\jre\\bin\\java.exe") + L" -jar " + Quote(DemoDir() + L"\\jetty-home\\start.jar") +
-               L" --stop stop.port=17003 stop.key=qmvr$gates$hub stop.wait=20";
+        StringBuffer line;
+        ComposeStopCommandLine(line, (DemoDir() + L"\\jre\\bin\\java.exe").c_str(), DemoDir().c_str());
+        return line.getText();
     }
 };
 
@@ -105,7 +108,7 @@ TEST_F(RealJetty, ForegroundServesAndEndsWithJettysOwnStop)
     const std::vector<std::string> messages = ReadLogMessages(log());
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "DEBUG5 shutdown: Server process terminated");
-    EXPECT_TRUE(WaitForPortState(8080, false, 10000));
+    EXPECT_TRUE(WaitForPortState(kWebPort, false, 10000));
     EXPECT_TRUE(WaitForNoProcessBelow(DemoDir(), 15000, L"java.exe"));
 }
 
@@ -120,19 +123,16 @@ TEST_F(RealJetty, ServiceServesAndStopsGracefully)
     ASSERT_GE(pageMs, 0) << "the service's page never came";
     printf("[ measured ] service: start to HTTP 200 in %llu ms\n", GetTickCount64() - start);
 
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
     ASSERT_TRUE(service);
     const ULONGLONG stopAt = GetTickCount64();
     EXPECT_EQ(RunCommand(exe + L" stop").output, "Orvane Web UI service stopped successfully\n");
+    EXPECT_TRUE(WaitForServiceState(service.get(), SERVICE_STOPPED, 60000, 20));
     SERVICE_STATUS status{};
-    while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED &&
-           GetTickCount64() - stopAt < 60000)
-        Sleep(20);
-    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    QueryServiceStatus(service.get(), &status);
     printf("[ measured ] service: stop request to stopped in %llu ms\n", GetTickCount64() - stopAt);
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
-    EXPECT_TRUE(WaitForPortState(8080, false, 10000));
+    EXPECT_TRUE(WaitForPortState(kWebPort, false, 10000));
     EXPECT_TRUE(WaitForNoProcessBelow(DemoDir(), 15000, L"java.exe")) << "a Java process is left";
 
     // Jetty confirmed the stop through the stop command, whose output is in the log.

@@ -33,6 +33,8 @@
 #include <cstring>
 #include <string>
 
+#include "launcher/command_line.h"
+
 namespace {
 
 std::wstring ExeDir()
@@ -306,7 +308,7 @@ int wmain(int argc, wchar_t** argv)
     Record(stop ? L"stop" : L"server", argc, argv);
 
     const std::string portText = Argument(argc, argv, L"stop.port=");
-    const int port = portText.empty() ? 17003 : atoi(portText.c_str());
+    const int port = portText.empty() ? OV_STOP_PORT_NUMBER : atoi(portText.c_str());
     const std::string key = Argument(argc, argv, L"stop.key=");
 
     WSADATA wsa;

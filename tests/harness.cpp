@@ -5,8 +5,14 @@
 #include <aclapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
 
 #include "launcher/context.h"
 #include "launcher/permissions.h"
@@ -55,131 +61,117 @@ RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const wch
         GetCurrentDirectoryW(MAX_PATH * 2, previous);
         SetCurrentDirectoryW(workingDir);
     }
-    {
-        OutputCollector executor(commandLine);
-        const bool started = executor.execute();
-        if (workingDir != nullptr)
-            SetCurrentDirectoryW(previous);
-        if (!started) {
-            result.output = "(could not start: error " + std::to_string(executor.lastError()) + ")";
-            return result;
-        }
-        // A run that times out must not leave its children (a server) behind.
-        UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-        UniqueKernelHandle child(OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, executor.processId()));
-        if (child)
-            AssignProcessToJobObject(job.get(), child.get());
-        result.finished = executor.waitForCompletion(timeoutMs);
-        result.exitCode = executor.exitCode();
-        executor.finish();
-        result.output = executor.output;
+    OutputCollector executor(commandLine);
+    const bool started = executor.execute();
+    if (workingDir != nullptr)
+        SetCurrentDirectoryW(previous);
+    if (!started) {
+        result.output = "(could not start: error " + std::to_string(executor.lastError()) + ")";
+        return result;
     }
+    result.finished = executor.waitForCompletion(timeoutMs);
+    result.exitCode = executor.exitCode();
+    executor.finish();
+    result.output = executor.output;
     return result;
+}
+
+bool StartChild(ChildProcess& child, const std::wstring& commandLine, DWORD creationFlags,
+                const std::wstring& application, OutputSink* output)
+{
+    ChildOptions options;
+    options.creationFlags = creationFlags;
+    options.output = output;
+    return child.start(application.empty() ? nullptr : application.c_str(), commandLine.c_str(), options);
 }
 
 bool FileExists(const std::wstring& path)
 {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::error_code error;
+    return fs::exists(path, error);
 }
 
 bool WriteTextFile(const std::wstring& path, const std::string& bytes)
 {
-    const size_t slash = path.find_last_of(L'\\');
-    if (slash != std::wstring::npos)
-        MakeFolders(path.substr(0, slash));
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    MakeFolders(fs::path(path).parent_path());
+    std::ofstream file(fs::path(path), std::ios::binary);
+    file << bytes;
+    file.close();
+    return !file.fail();
 }
 
 std::string ReadTextFile(const std::wstring& path)
 {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    if (!file)
-        return text;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
+    std::ifstream file(fs::path(path), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         lines.push_back(line);
-        start = end + 1;
     }
     return lines;
 }
 
 void MakeFolders(const std::wstring& path)
 {
-    CreateParentFolders((path + L"\\x").c_str());
+    std::error_code error;
+    fs::create_directories(path, error);
 }
 
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
+    // As much as can go: a file still in use (a service not yet stopped)
+    // stays, unlike with remove_all, which stops at the first failure.
+    std::error_code error;
+    std::vector<fs::path> entries{path};
+    for (fs::recursive_directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+        entries.push_back(it->path());
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
+        fs::remove(*entry, error);
 }
 
-TempDir::TempDir(const std::wstring& name)
+bool PlaceCopy(const std::wstring& source, const std::wstring& target)
+{
+    MakeFolders(fs::path(target).parent_path());
+    std::error_code error;
+    return fs::copy_file(source, target, fs::copy_options::overwrite_existing, error);
+}
+
+TempDir::TempDir(const std::wstring& name, const std::wstring& parent)
 {
     static std::atomic<unsigned> counter{0};
-    path_ = TestBinDir() + L"\\test-tmp\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter++);
+    path_ = (parent.empty() ? TestBinDir() + L"\\test-tmp" : parent) + L"\\" + name + L"-" +
+            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
     RemoveTree(path_);
     MakeFolders(path_);
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-Install::Install(const std::wstring& name, bool withJava) : dir(name)
+Install::Install(const std::wstring& name, bool withJava, const std::wstring& parent, const std::string& serverMode,
+                 int jettyHomeFiles)
+    : dir(name, parent)
 {
-    CopyFileW(LauncherExe().c_str(), exe().c_str(), FALSE);
+    PlaceCopy(LauncherExe(), exe());
     if (withJava)
         PlaceFakeJava(java());
+    if (!serverMode.empty())
+        SetServerMode(java(), serverMode);
+    for (int file = 0; file < jettyHomeFiles; ++file)
+        WriteTextFile(dir / (L"jetty-home\\lib\\part" + std::to_wstring(file / 100) + L"\\file" +
+                             std::to_wstring(file) + L".jar"),
+                      "PK");
 }
 
-void PlaceFakeJava(const std::wstring& path)
-{
-    MakeFolders(path.substr(0, path.find_last_of(L'\\')));
-    CopyFileW(FakeJavaExe().c_str(), path.c_str(), FALSE);
-}
+void PlaceFakeJava(const std::wstring& path) { PlaceCopy(FakeJavaExe(), path); }
 
 static std::wstring Beside(const std::wstring& javaPath, const wchar_t* file)
 {
@@ -202,23 +194,17 @@ Invocation ReadInvocation(const std::wstring& javaPath, const char* mode)
     const std::wstring file = Beside(javaPath, (Widen(mode) + L"-invocation.txt").c_str());
     if (!FileExists(file))
         return invocation;
-    const std::vector<std::string> lines = SplitLines(ReadTextFile(file));
+    std::vector<std::string> lines = SplitLines(ReadTextFile(file));
+    lines.resize(std::max<size_t>(lines.size(), 3));
     invocation.present = true;
-    if (lines.size() > 0)
-        invocation.commandLine = lines[0];
-    if (lines.size() > 1)
-        invocation.currentDir = lines[1];
-    if (lines.size() > 2)
-        invocation.home = lines[2];
-    if (lines.size() > 3)
-        invocation.arguments.assign(lines.begin() + 3, lines.end());
+    invocation.commandLine = lines[0];
+    invocation.currentDir = lines[1];
+    invocation.home = lines[2];
+    invocation.arguments.assign(lines.begin() + 3, lines.end());
     return invocation;
 }
 
-namespace {
-// "LEVEL tag: text" of "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text";
-// false for a line that is not a message's first line.
-bool ParseLogLine(const std::string& line, std::string& message)
+bool ParseLogLine(const std::string& line, std::string& message, unsigned long* threadId)
 {
     const std::string stamp = "dddd-dd-dd dd:dd:dd.ddd [";
     if (line.size() < stamp.size())
@@ -244,9 +230,10 @@ bool ParseLogLine(const std::string& line, std::string& message)
     if (tagEnd == std::string::npos || line.find(' ', levelEnd + 1) < tagEnd)
         return false;
     message = line.substr(levelStart);
+    if (threadId != nullptr)
+        *threadId = strtoul(line.c_str() + stamp.size(), nullptr, 10);
     return true;
 }
-}  // namespace
 
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath)
 {
@@ -261,10 +248,7 @@ std::vector<std::string> ReadLogMessages(const std::wstring& logPath)
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line)
 {
-    for (const std::string& l : lines)
-        if (l == line)
-            return true;
-    return false;
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 void ResetProductKey()
@@ -319,41 +303,50 @@ ScopedEnv::~ScopedEnv()
     SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
 }
 
+UniqueServiceHandle OpenOurService(DWORD access, const wchar_t* name)
+{
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return UniqueServiceHandle(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+}
+
+DWORD ServiceState(SC_HANDLE service, DWORD* processId)
+{
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed))
+        return 0;
+    if (processId != nullptr)
+        *processId = status.dwProcessId;
+    return status.dwCurrentState;
+}
+
+bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs, DWORD pollMs)
+{
+    return WaitUntil([&] { return ServiceState(service) == state; }, timeoutMs, pollMs);
+}
+
 std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 
-bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs)
+bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs, DWORD pollMs)
 {
     static bool started = [] {
         WSADATA wsa;
         return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
     }();
     (void)started;
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<u_short>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool listening = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-        closesocket(s);
-        if (listening == wantListening)
-            return true;
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(10);
-    }
-}
-
-bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!FileExists(path)) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return WaitUntil(
+        [&] {
+            const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            const bool listening = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+            closesocket(s);
+            return listening == wantListening;
+        },
+        timeoutMs, pollMs);
 }
 
 // Calls `visit` with an open handle of each process whose executable lies
@@ -395,13 +388,7 @@ int TerminateProcessesBelow(const std::wstring& folder, const wchar_t* exeName)
 
 bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (CountProcessesBelow(folder, exeName) != 0) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    return WaitUntil([&] { return CountProcessesBelow(folder, exeName) == 0; }, timeoutMs);
 }
 
 namespace {
@@ -447,6 +434,8 @@ bool SetUnixMode(const std::wstring& path, const char* octalMode)
     HeapFree(GetProcessHeap(), 0, chmod);
     if (!named)
         return false;
+    // Not StartChild: Wine gives a Unix program no handle that a job or
+    // ResumeThread accepts.
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -455,10 +444,5 @@ bool SetUnixMode(const std::wstring& path, const char* octalMode)
         return false;
     UniqueKernelHandle process(info.hProcess), thread(info.hThread);
     const bool othersWrite = (strtoul(octalMode, nullptr, 8) & 02) != 0;
-    for (int i = 0; i < 250; ++i) {
-        if (EveryoneMayAddFiles(path) == othersWrite)
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return WaitUntil([&] { return EveryoneMayAddFiles(path) == othersWrite; }, 5000, 20);
 }

@@ -7,8 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "launcher/command_line.h"
+#include "service/service.h"
 #include "support/executor.h"
 #include "support/handles.h"
+
+// The stop port the launcher gives its server, on which the stand-in serves.
+constexpr int kStopPort = OV_STOP_PORT_NUMBER;
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
@@ -33,16 +38,22 @@ struct RunResult {
 };
 // Runs a command line to its end (or kills it after timeoutMs), capturing its output.
 RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs = 60000, const wchar_t* workingDir = nullptr);
+// Starts a program as the launcher starts its children, in this process's
+// kill-on-close job (LauncherJob): a test or bench that dies leaves none of
+// them running. Without `output` the child inherits no handle.
+bool StartChild(ChildProcess& child, const std::wstring& commandLine, DWORD creationFlags = 0,
+                const std::wstring& application = std::wstring(), OutputSink* output = nullptr);
 
 bool FileExists(const std::wstring& path);
 bool WriteTextFile(const std::wstring& path, const std::string& bytes);
 std::string ReadTextFile(const std::wstring& path);
 std::vector<std::string> SplitLines(const std::string& text);
 
-// A fresh folder below the build's test-tmp folder, removed with its content.
+// A fresh folder below `parent` (by default the build's test-tmp folder),
+// removed with its content.
 class TempDir {
 public:
-    explicit TempDir(const std::wstring& name = L"t");
+    explicit TempDir(const std::wstring& name = L"t", const std::wstring& parent = std::wstring());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -54,11 +65,17 @@ private:
 };
 void RemoveTree(const std::wstring& path);
 void MakeFolders(const std::wstring& path);
+// Copies `source` to `target`, creating the folders; replaces a file there.
+bool PlaceCopy(const std::wstring& source, const std::wstring& target);
 
 // An install folder with a copy of the launcher and, optionally, the stand-in
-// as its private runtime (jre\bin\java.exe).
+// as its private runtime (jre\bin\java.exe), in `serverMode` unless empty.
+// `parent` is TempDir's; a jetty-home of `jettyHomeFiles` files, in folders
+// of 100, gives each run's permission check a tree to walk.
 struct Install {
-    explicit Install(const std::wstring& name = L"install", bool withJava = true);
+    explicit Install(const std::wstring& name = L"install", bool withJava = true,
+                     const std::wstring& parent = std::wstring(), const std::string& serverMode = std::string(),
+                     int jettyHomeFiles = 0);
     TempDir dir;
     std::wstring root() const { return dir.path(); }
     std::wstring exe() const { return dir / L"ovwebui.exe"; }
@@ -80,6 +97,9 @@ struct Invocation {
 };
 Invocation ReadInvocation(const std::wstring& javaPath, const char* mode);
 
+// "LEVEL tag: text" and the thread of "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL
+// tag: text"; false for a line that is not a message's first line.
+bool ParseLogLine(const std::string& line, std::string& message, unsigned long* threadId = nullptr);
 // Log lines reduced to "LEVEL tag: text" (timestamp and thread dropped).
 std::vector<std::string> ReadLogMessages(const std::wstring& logPath);
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
@@ -121,17 +141,36 @@ private:
     bool hadOld_ = false;
 };
 
+// The service `name` opened with `access`; null when it cannot be, with the
+// reason in GetLastError().
+UniqueServiceHandle OpenOurService(DWORD access, const wchar_t* name = kServiceName);
+// The current state of `service` (SERVICE_RUNNING...) and, if asked, its
+// process's ID; 0 when it cannot be queried.
+DWORD ServiceState(SC_HANDLE service, DWORD* processId = nullptr);
+bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs, DWORD pollMs = 10);
+
 // Quotes one argument for a command line.
 std::wstring Quote(const std::wstring& s);
-// Is something listening on 127.0.0.1:port? Waits up to timeoutMs for `want`.
-bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs);
+// Is something listening on 127.0.0.1:port? Waits up to timeoutMs for `want`,
+// looking every pollMs.
+bool WaitForPortState(int port, bool wantListening, DWORD timeoutMs, DWORD pollMs = 10);
 // Processes whose executable lies below `folder` (and, if given, is named `exeName`).
 int CountProcessesBelow(const std::wstring& folder, const wchar_t* exeName = nullptr);
 bool WaitForNoProcessBelow(const std::wstring& folder, DWORD timeoutMs, const wchar_t* exeName = nullptr);
 // Ends every process whose executable lies below `folder` and is named `exeName`; returns how many.
 int TerminateProcessesBelow(const std::wstring& folder, const wchar_t* exeName);
-// Waits until a file exists.
-bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
+// Asks `done` every pollMs until it says true (true) or timeoutMs have passed (false).
+template <typename Done>
+bool WaitUntil(Done done, DWORD timeoutMs, DWORD pollMs = 50)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(pollMs);
+    }
+    return true;
+}
 
 // Sets the Unix mode of a file or folder in the prefix (only the "other"
 // bits matter here): Wine derives a file's DACL from its mode, Everyone's

@@ -68,10 +68,7 @@ TEST_F(LauncherRunTest, EachRunLogsWhoCanChangeTheJavaItRuns)
         // The check runs while the server does; ending the launcher ends both.
         OutputCollector run(Quote(install.exe()));
         ASSERT_TRUE(run.execute());
-        bool logged = false;
-        for (int i = 0; i < 300 && !logged; ++i, Sleep(100))
-            logged = Contains(ReadLogMessages(install.log()), expected);
-        EXPECT_TRUE(logged);
+        EXPECT_TRUE(WaitUntil([&] { return Contains(ReadLogMessages(install.log()), expected); }, 30000, 100));
     }
     EXPECT_TRUE(WaitForNoProcessBelow(javaHome.path(), 15000));
 }

@@ -25,7 +25,7 @@ TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturns
     // control comes from another, as from the dispatcher.
     ULONGLONG handlerMs = 0;
     std::thread control([&handlerMs] {
-        if (!WaitForPortState(17003, true, 30000))
+        if (!WaitForPortState(kStopPort, true, 30000))
             return;
         const ULONGLONG start = GetTickCount64();
         ServiceCtrlHandler(SERVICE_CONTROL_PRESHUTDOWN, 0, nullptr, nullptr);
@@ -37,6 +37,6 @@ TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturns
     EXPECT_EQ(status, kRunServerEnded);
     EXPECT_FALSE(ServerEndedOnItsOwn());
     EXPECT_TRUE(ReadInvocation(install.java(), "stop").present) << "no graceful stop: the stop command never ran";
-    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     EXPECT_EQ(CountProcessesBelow(install.root()), 0);
 }

@@ -52,35 +52,17 @@ std::string SystemText(DWORD code)
     return Narrow(GetSystemErrorText(code, text, kErrorTextChars));
 }
 
-UniqueServiceHandle OpenOurService(DWORD access)
-{
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager)
-        return UniqueServiceHandle();
-    return UniqueServiceHandle(OpenServiceW(manager.get(), kServiceName, access));
-}
-
 bool QueryStatus(SERVICE_STATUS& status)
 {
     UniqueServiceHandle service = OpenOurService(SERVICE_QUERY_STATUS);
     return service && QueryServiceStatus(service.get(), &status);
 }
 
-DWORD CurrentState()
-{
-    SERVICE_STATUS status{};
-    return QueryStatus(status) ? status.dwCurrentState : 0;
-}
+DWORD CurrentState() { return ServiceState(OpenOurService(SERVICE_QUERY_STATUS).get()); }
 
 bool WaitForState(DWORD state, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (CurrentState() != state) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    return WaitUntil([state] { return CurrentState() == state; }, timeoutMs, 20);
 }
 
 // Sends one control; Wine kills a service that gets a second stop while stopping.
@@ -106,13 +88,13 @@ void RemoveServiceIfPresent()
         if (service)
             DeleteService(service.get());
     }
-    for (int i = 0; i < 200; ++i) {
-        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
-        if (!service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
-            return;
-        Sleep(50);
-    }
+    WaitUntil(
+        [] {
+            UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+            UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+            return !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+        },
+        10000);
 }
 
 class ServiceTest : public ::testing::Test {
@@ -122,7 +104,7 @@ protected:
         RemoveServiceIfPresent();
         ResetProductKey();
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
-        ASSERT_TRUE(WaitForPortState(17003, false, 30000)) << "port 17003 is busy: another server holds it";
+        ASSERT_TRUE(WaitForPortState(kStopPort, false, 30000)) << "the stop port is busy: another server holds it";
     }
     void TearDown() override
     {
@@ -137,6 +119,18 @@ protected:
         EXPECT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, exitCode) << Narrow(word);
         return result.output;
+    }
+
+    // Installs the service from `install` and starts it: success once RUNNING.
+    ::testing::AssertionResult Started(const Install& install)
+    {
+        const std::string installed = Command(install, L"install");
+        if (installed != "Orvane Web UI service created successfully\n")
+            return ::testing::AssertionFailure() << "install said: " << installed;
+        Command(install, L"start");
+        if (!WaitForState(SERVICE_RUNNING, 60000))
+            return ::testing::AssertionFailure() << "never RUNNING";
+        return ::testing::AssertionSuccess();
     }
 };
 
@@ -230,7 +224,7 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     const size_t traced = ServiceTrace().size();
     EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << "the stand-in server never listened";
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000)) << "the stand-in server never listened";
     const std::wstring dir = install.root();
     EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
               ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
@@ -258,21 +252,21 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 15000));
     const ULONGLONG stopMs = GetTickCount64() - stopAt;
     EXPECT_LT(stopMs, 10000u);
-    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << "a process of the install is left";
     ASSERT_TRUE(QueryStatus(status));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
 
     const Invocation stop = ReadInvocation(install.java(), "stop");
     EXPECT_EQ(stop.commandLine, Narrow(L"\"" + install.java() + L"\" -jar \"" + install.root() +
-                                       L"\\jetty-home\\start.jar\" --stop stop.port=17003 "
+                                       L"\\jetty-home\\start.jar\" --stop stop.port=" OV_STOP_PORT L" "
                                        L"stop.key=qmvr$gates$hub stop.wait=20"));
     const std::vector<std::string> log = ReadLogMessages(install.log());
     std::string jettyOutput;
     for (const std::string& m : log)
         if (m.rfind("DEBUG5 jetty: ", 0) == 0)
             jettyOutput += m.substr(14) + "\n";
-    EXPECT_NE(jettyOutput.find("fake-java: sending stop to 127.0.0.1:17003"), std::string::npos) << jettyOutput;
+    EXPECT_NE(jettyOutput.find("fake-java: sending stop to 127.0.0.1:" + std::to_string(kStopPort)), std::string::npos) << jettyOutput;
     EXPECT_NE(jettyOutput.find("fake-java: server answered Stopped"), std::string::npos) << jettyOutput;
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated");
@@ -336,7 +330,7 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         const size_t traced = ServiceTrace().size();
         RunCommand(Quote(server.exe()) + L" start");
         if (killed) {
-            ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+            ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
             EXPECT_EQ(TerminateProcessesBelow(server.root(), L"java.exe"), 1);
         }
         ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 30000)) << killed;
@@ -353,7 +347,7 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         ASSERT_NE(found, log.end()) << killed;
         // Its last words follow as the message's continuation lines, and
         // are the event's second string.
-        const std::string lastWords = killed ? "fake-java: serving, stop port 17003" : "fake-java: error: exit code 7";
+        const std::string lastWords = killed ? "fake-java: serving, stop port " + std::to_string(kStopPort) : "fake-java: error: exit code 7";
         EXPECT_NE(std::find(found, log.end(), "\t" + lastWords), log.end()) << killed;
         const std::vector<std::string> events = EventsSince(traced);
         ASSERT_FALSE(events.empty()) << killed;
@@ -381,9 +375,8 @@ TEST_F(ServiceTest, ASecondStopDuringTheStopWaitsForItToo)
 {
     Install install;
     SetServerMode(install.java(), "slow-stop 4000");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    ASSERT_TRUE(Started(install));
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
     OutputCollector first(Quote(install.exe()) + L" stop");
     ASSERT_TRUE(first.execute());
     ASSERT_TRUE(WaitForState(SERVICE_STOP_PENDING, 10000));
@@ -399,29 +392,23 @@ TEST_F(ServiceTest, ASecondStopDuringTheStopWaitsForItToo)
 TEST_F(ServiceTest, KilledLauncherLeavesNoServer)
 {
     {
-        // In the foreground, started directly: outside the job in which the
-        // test harness runs its commands, or this would prove nothing.
+        // In the foreground. The job of this process holds the server too,
+        // and stays open: only the launcher's own job can end the server.
         Install install;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        std::wstring commandLine = Quote(install.exe());
-        ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                   nullptr, &startup, &info));
-        UniqueKernelHandle launcher(info.hProcess), thread(info.hThread);
-        ASSERT_TRUE(WaitForPortState(17003, true, 30000));
-        ASSERT_TRUE(TerminateProcess(launcher.get(), 1));
+        ChildProcess launcher;
+        ASSERT_TRUE(StartChild(launcher, Quote(install.exe()), CREATE_NO_WINDOW));
+        ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
+        ASSERT_TRUE(TerminateProcess(launcher.process(), 1));
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 10000)) << "the server outlived its launcher";
-        EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+        EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     }
     {
         Install install(L"killedservice");
-        ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-        Command(install, L"start");
-        ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+        ASSERT_TRUE(Started(install));
+        ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
         EXPECT_EQ(TerminateProcessesBelow(install.root(), L"ovwebui.exe"), 1);
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 10000)) << "the server outlived its service";
-        EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+        EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
 
     }
 }
@@ -439,7 +426,7 @@ TEST_F(ServiceTest, StopRightAfterTheStartLeavesNoServerRunning)
     EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 15000));
 
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 20000));
-    EXPECT_FALSE(WaitForPortState(17003, true, 1000));
+    EXPECT_FALSE(WaitForPortState(kStopPort, true, 1000));
     const std::vector<std::string> log = ReadLogMessages(install.log());
     if (ReadInvocation(install.java(), "server").present)
         EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
@@ -490,10 +477,8 @@ TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
 {
     Install install;
     SetStopMode(install.java(), "hang");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    ASSERT_TRUE(Started(install));
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
 
     // "stop" waits for the whole stop, far past Wine's 10 s for a handler,
     // and says it stopped only once it has.
@@ -507,7 +492,7 @@ TEST_F(ServiceTest, StopCommandThatNeverEndsIsCutAfterItsWait)
     SERVICE_STATUS status{};
     ASSERT_TRUE(QueryStatus(status));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
-    EXPECT_TRUE(WaitForPortState(17003, false, 5000));
+    EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     // The server and the hung stop command are both gone.
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
     const std::vector<std::string> log = ReadLogMessages(install.log());
@@ -542,10 +527,8 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         Install install;
         SetServerMode(install.java(), c.serverMode);
         SetStopMode(install.java(), c.stopMode);
-        ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n") << c.what;
-        Command(install, L"start");
-        ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000)) << c.what;
-        ASSERT_TRUE(WaitForPortState(17003, true, 30000)) << c.what;
+        ASSERT_TRUE(Started(install)) << c.what;
+        ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000)) << c.what;
         const ULONGLONG stopAt = GetTickCount64();
         EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n") << c.what;
         EXPECT_TRUE(WaitForState(SERVICE_STOPPED, 30000)) << c.what;
@@ -554,7 +537,7 @@ TEST_F(ServiceTest, MisbehavingStopCommandsAndServers)
         EXPECT_GE(stopMs, c.atLeastMs) << c.what;
         printf("%s: stopped in %llu ms\n", c.what, stopMs);
         EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000)) << c.what;
-        EXPECT_TRUE(WaitForPortState(17003, false, 5000)) << c.what;
+        EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000)) << c.what;
 
         std::string jetty;
         size_t jettyMessages = 0;
@@ -609,7 +592,7 @@ TEST_F(ServiceTest, StartIsPendingUntilTheStopPortAnswers)
     EXPECT_GT(later.dwCheckPoint, before.dwCheckPoint);
     EXPECT_EQ(later.dwWaitHint, 10000u);
 
-    ASSERT_TRUE(WaitForPortState(17003, true, 30000));
+    ASSERT_TRUE(WaitForPortState(kStopPort, true, 30000));
     const ULONGLONG openAt = GetTickCount64();
     EXPECT_TRUE(WaitForState(SERVICE_RUNNING, 5000));
     printf("port open to RUNNING seen: %llu ms\n", GetTickCount64() - openAt);
@@ -633,7 +616,7 @@ TEST_F(ServiceTest, StopDuringAStartThatNeverEndsLeavesNothingRunning)
         UniqueServiceHandle service = OpenOurService(SERVICE_START);
         ASSERT_TRUE(service && StartServiceW(service.get(), 0, nullptr));
     }
-    ASSERT_TRUE(WaitForFile(install.root() + L"\\jre\\bin\\server-invocation.txt", 10000));
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(install.root() + L"\\jre\\bin\\server-invocation.txt"); }, 10000));
     EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_START_PENDING));
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
     SERVICE_STATUS status{};
@@ -649,9 +632,7 @@ TEST_F(ServiceTest, TheServersOutputGoesToARotatedFile)
 {
     Install install;
     SetServerMode(install.java(), "spew 26214400");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 60000));
+    ASSERT_TRUE(Started(install));
     const std::wstring output = install.root() + L"\\logs\\server-output.log";
     for (const wchar_t* suffix : {L"", L".1", L".2"}) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -662,7 +643,7 @@ TEST_F(ServiceTest, TheServersOutputGoesToARotatedFile)
     EXPECT_FALSE(FileExists(output + L".3"));
     EXPECT_EQ(ReadTextFile(output + L".2").rfind("---- ", 0), 0u) << "no header line first";
     const std::string current = ReadTextFile(output);
-    EXPECT_NE(current.find("fake-java: serving, stop port 17003"), std::string::npos);
+    EXPECT_NE(current.find("fake-java: serving, stop port " + std::to_string(kStopPort)), std::string::npos);
     EXPECT_NE(current.find("fake-java: serving (on stderr)"), std::string::npos);
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
@@ -673,9 +654,7 @@ TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneErrorAndNothingElse)
     Install install;
     const std::wstring output = install.exe() + L"\\under-a-file\\server-output.log";
     WriteTextFile(install.root() + L"\\etc\\launcher.conf", "[Launcher]\nServerOutputFile=" + Narrow(output) + "\n");
-    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
-    Command(install, L"start");
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(Started(install));
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
     int errors = 0;
     for (const std::string& m : ReadLogMessages(install.log()))

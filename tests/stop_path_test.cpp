@@ -70,7 +70,7 @@ TEST(RunAndStopInOneProcess, NoHandleLeaksAndTheStopOnlyEverReachesOurServer)
     ULONGLONG handlerMs = 0;
     ULONGLONG stopAt = 0;
     std::thread console([&handlerMs, &stopAt] {
-        if (!WaitForPortState(17003, true, 30000))
+        if (!WaitForPortState(kStopPort, true, 30000))
             return;
         stopAt = GetTickCount64();
         ConsoleCtrlHandler(CTRL_C_EVENT);

@@ -202,7 +202,7 @@ TEST(CommandLines, ServerLineIsThePiecesJoined)
     EXPECT_STREQ(line.getText(),
                  L"\"C:\\j\\java.exe\" -Djetty.home=\"C:\\Inst\\jetty-home\" -Djetty.base=\"C:\\Inst\\jetty-base\" "
                  L"-Djetty.logfile=\"C:\\l\\jetty.log\" -Dovmc.logfile=\"C:\\l\\ovmc.log\" -jar "
-                 L"\"C:\\Inst\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=17003 "
+                 L"\"C:\\Inst\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT L" "
                  L"stop.key=qmvr$gates$hub");
     // Only a size follows -Xmx: anything else could add options of its own.
     const struct {
@@ -225,29 +225,27 @@ TEST(CommandLines, StopLineUsesTheSameStopChannel)
     ComposeStopCommandLine(line, L"C:\\Program Files\\Java\\bin\\java.exe", L"C:\\My Inst");
     EXPECT_STREQ(line.getText(),
                  L"\"C:\\Program Files\\Java\\bin\\java.exe\" -jar \"C:\\My Inst\\jetty-home\\start.jar\" --stop "
-                 L"stop.port=17003 stop.key=qmvr$gates$hub stop.wait=20");
+                 L"stop.port=" OV_STOP_PORT L" stop.key=qmvr$gates$hub stop.wait=20");
     StringBuffer server;
     ComposeServerCommandLine(server, {L"j", L"i", L"a", L"b", nullptr});
-    EXPECT_NE(wcsstr(server.getText(), L"stop.port=17003 stop.key=qmvr$gates$hub"), nullptr);
+    EXPECT_NE(wcsstr(server.getText(), L"stop.port=" OV_STOP_PORT L" stop.key=qmvr$gates$hub"), nullptr);
 }
 
 TEST(InstallPaths, TrailingBackslashAndLastComponent)
 {
-    wchar_t path[32] = L"C:\\a\\\\";
-    RemoveTrailingBackslash(path);
-    EXPECT_STREQ(path, L"C:\\a\\");
-    wcscpy(path, L"C:\\");
-    RemoveTrailingBackslash(path);
-    EXPECT_STREQ(path, L"C:");
-    wcscpy(path, L"");
-    RemoveTrailingBackslash(path);
-    EXPECT_STREQ(path, L"");
-    wcscpy(path, L"C:\\x\\ovwebui.exe");
-    RemoveLastComponent(path);
-    EXPECT_STREQ(path, L"C:\\x");
-    wcscpy(path, L"noslash");
-    RemoveLastComponent(path);
-    EXPECT_STREQ(path, L"noslash");
+    const struct {
+        void (*cut)(wchar_t*);
+        const wchar_t* path;
+        const wchar_t* expected;
+    } cases[] = {{RemoveTrailingBackslash, L"C:\\a\\\\", L"C:\\a\\"}, {RemoveTrailingBackslash, L"C:\\", L"C:"},
+                 {RemoveTrailingBackslash, L"", L""},
+                 {RemoveLastComponent, L"C:\\x\\ovwebui.exe", L"C:\\x"}, {RemoveLastComponent, L"noslash", L"noslash"}};
+    for (const auto& c : cases) {
+        wchar_t path[32];
+        wcscpy(path, c.path);
+        c.cut(path);
+        EXPECT_STREQ(path, c.expected) << Narrow(c.path);
+    }
 }
 
 TEST(ConfigReader, EncodingNamesMatchIgnoringLetterCaseOnly)
