@@ -12,13 +12,13 @@
 #include <fstream>
 #include <sstream>
 
-namespace fs = std::filesystem;
-
 #include "launcher/context.h"
 #include "launcher/permissions.h"
 #include "support/handles.h"
 #include "support/log.h"
 #include "support/strings.h"
+
+namespace fs = std::filesystem;
 
 std::wstring Widen(const std::string& utf8)
 {
