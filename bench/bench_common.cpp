@@ -12,9 +12,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "launcher/command_line.h"
-#include "support/handles.h"
-#include "support/strings.h"
 #include "tests/harness.h"
 
 double NowMs()

@@ -40,7 +40,6 @@ std::wstring FloorCommandLine(const std::wstring& floorExe, const Install& insta
 // Waits for a process and gives its exit code; false on time-out.
 bool WaitExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode = nullptr);
 
-
 // CPU time of another process in milliseconds. Wine 8 answers
 // GetProcessTimes for another process with fixed values, so the time is
 // taken from Linux: the run time in ns of every thread of the Wine process

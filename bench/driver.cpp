@@ -31,8 +31,6 @@
 #include <string>
 
 #include "launcher/permissions.h"
-#include "service/service.h"
-#include "support/handles.h"
 #include "tests/harness.h"
 
 namespace {
@@ -222,8 +220,9 @@ UniqueKernelHandle StartServed(SC_HANDLE service, DWORD& processId, const char* 
              GetLastError());
     CHECK_OR(WaitForServiceState(service, SERVICE_RUNNING, kUpTimeoutMs), return {}, "%s: never RUNNING", what);
     ServiceState(service, &processId);
-    UniqueKernelHandle process(OpenProcess(
-        PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId));
+    constexpr DWORD kAccess =
+        PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE;
+    UniqueKernelHandle process(OpenProcess(kAccess, FALSE, processId));
     CHECK_OR(process, return {}, "%s: cannot open the service process %lu (error %lu)", what, processId,
              GetLastError());
     CHECK_OR(WaitForPortState(kStopPort, true, kUpTimeoutMs), return {}, "%s: the stand-in never listened", what);
@@ -445,7 +444,8 @@ double ListenTime(const Install& install)
     const double elapsed = NowMs() - start;
     TerminateProcess(server.process(), 0);
     CHECK_OR(listening, return -1, "listen floor: the stand-in never listened");
-    CHECK_OR(WaitExit(server.process(), kDownTimeoutMs) && WaitForPortState(kStopPort, false, kDownTimeoutMs), return -1,
+    CHECK_OR(WaitExit(server.process(), kDownTimeoutMs) && WaitForPortState(kStopPort, false, kDownTimeoutMs),
+             return -1,
              "listen floor: the stand-in did not end or port %d is still busy", kStopPort);
     return elapsed;
 }
@@ -516,14 +516,15 @@ int ServiceStart(int runs)
 double SpewMs(const Install& install, const char* what)
 {
     const std::wstring path = install.dir / L"jre\\bin\\spew-ms.txt";
-    const double deadline = NowMs() + kSpewTimeoutMs;
-    for (;;) {
-        const std::string text = ReadTextFile(path);
-        if (!text.empty() && text.back() == '\n')
-            return atof(text.c_str());
-        CHECK_OR(NowMs() < deadline, return -1, "%s: no spew-ms.txt from the stand-in", what);
-        Sleep(20);
-    }
+    std::string text;
+    const bool written = WaitUntil(
+        [&] {
+            text = ReadTextFile(path);
+            return !text.empty() && text.back() == '\n';
+        },
+        kSpewTimeoutMs, 20);
+    CHECK_OR(written, return -1, "%s: no spew-ms.txt from the stand-in", what);
+    return atof(text.c_str());
 }
 
 // The bytes in logs\server-output.log and its rotations; with `remove`,
@@ -535,7 +536,9 @@ long long ServerOutputBytes(const Install& install, bool remove)
     for (const auto& entry : std::filesystem::directory_iterator(install.dir / L"logs", error)) {
         if (entry.path().filename().wstring().rfind(L"server-output", 0) != 0)
             continue;
-        total += static_cast<long long>(entry.file_size(error));
+        const std::uintmax_t size = entry.file_size(error);
+        if (!error)
+            total += static_cast<long long>(size);
         if (remove)
             std::filesystem::remove(entry.path(), error);
     }

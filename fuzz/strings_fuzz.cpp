@@ -352,7 +352,6 @@ void CheckCodecs(FuzzedDataProvider& p)
     FUZZ_CHECK(read == replaced);
 }
 
-
 // Output read in pieces of any size, each piece's unfinished UTF-8 sequence
 // carried to the next and the rest flushed at the end, reads as the whole.
 void CheckCarriedUtf8(FuzzedDataProvider& p)

@@ -4,7 +4,6 @@
 #include "launcher/context.h"
 #include "launcher/java.h"
 #include "support/error_text.h"
-#include "support/handles.h"
 #include "tests/launcher_fixture.h"
 
 namespace {

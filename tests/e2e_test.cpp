@@ -5,10 +5,7 @@
 
 #include <winsock2.h>
 
-#include "service/service.h"
-#include "support/handles.h"
 #include "tests/harness.h"
-
 
 namespace {
 

@@ -1,11 +1,7 @@
 // The child-process executor with real children (the stand-in program).
 #include <gtest/gtest.h>
 
-#include "launcher/run.h"
-#include "service/service.h"
 #include "support/error_text.h"
-#include "support/executor.h"
-#include "support/handles.h"
 #include "support/log.h"
 #include "tests/harness.h"
 

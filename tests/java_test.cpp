@@ -1,6 +1,5 @@
 // The Java runtime search order, seen through the built launcher's log.
 #include "launcher/java.h"
-#include "support/handles.h"
 #include "tests/launcher_fixture.h"
 
 namespace {

@@ -37,8 +37,8 @@ inline std::string ExpectedServerLine(const std::wstring& java, const std::wstri
                         L"\\jetty-base\" -Djetty.logfile=\"" + jettyLog + L"\" -Dovmc.logfile=\"" + appLog + L"\"";
     if (maxMemory != nullptr)
         line += std::wstring(L" -Xmx") + maxMemory;
-    line += L" -jar \"" + dir +
-            L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT L" stop.key=qmvr$gates$hub";
+    line += L" -jar \"" + dir + L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT
+                                 L" stop.key=qmvr$gates$hub";
     return Narrow(line);
 }
 

@@ -5,7 +5,6 @@
 #include <sddl.h>
 
 #include "launcher/permissions.h"
-#include "support/handles.h"
 #include "tests/launcher_fixture.h"
 
 TEST(Permissions, UntrustedOwnersAndEntriesThatApplyToTheObject)

@@ -7,9 +7,6 @@
 #include <thread>
 
 #include "launcher/context.h"
-#include "launcher/run.h"
-#include "service/service.h"
-#include "support/strings.h"
 #include "tests/harness.h"
 
 TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturnsAtOnce)

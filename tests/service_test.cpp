@@ -9,13 +9,10 @@
 #include "launcher/context.h"
 #include "launcher/permissions.h"
 #include "launcher/version.h"
-#include "service/service.h"
 #include "support/error_text.h"
-#include "support/handles.h"
 #include "support/registry.h"
 #include "tests/harness.h"
 #include "tests/launcher_fixture.h"
-
 
 namespace {
 
@@ -88,13 +85,8 @@ void RemoveServiceIfPresent()
         if (service)
             DeleteService(service.get());
     }
-    WaitUntil(
-        [] {
-            UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-            UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
-            return !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-        },
-        10000);
+    WaitUntil([] { return !OpenOurService(SERVICE_QUERY_STATUS) && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST; },
+              10000);
 }
 
 class ServiceTest : public ::testing::Test {
@@ -266,7 +258,8 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     for (const std::string& m : log)
         if (m.rfind("DEBUG5 jetty: ", 0) == 0)
             jettyOutput += m.substr(14) + "\n";
-    EXPECT_NE(jettyOutput.find("fake-java: sending stop to 127.0.0.1:" + std::to_string(kStopPort)), std::string::npos) << jettyOutput;
+    const std::string sending = "fake-java: sending stop to 127.0.0.1:" + std::to_string(kStopPort);
+    EXPECT_NE(jettyOutput.find(sending), std::string::npos) << jettyOutput;
     EXPECT_NE(jettyOutput.find("fake-java: server answered Stopped"), std::string::npos) << jettyOutput;
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "DEBUG5 shutdown: Server process terminated");
@@ -347,7 +340,8 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         ASSERT_NE(found, log.end()) << killed;
         // Its last words follow as the message's continuation lines, and
         // are the event's second string.
-        const std::string lastWords = killed ? "fake-java: serving, stop port " + std::to_string(kStopPort) : "fake-java: error: exit code 7";
+        const std::string lastWords =
+            killed ? "fake-java: serving, stop port " + std::to_string(kStopPort) : "fake-java: error: exit code 7";
         EXPECT_NE(std::find(found, log.end(), "\t" + lastWords), log.end()) << killed;
         const std::vector<std::string> events = EventsSince(traced);
         ASSERT_FALSE(events.empty()) << killed;

@@ -7,11 +7,8 @@
 #include <thread>
 
 #include "app/console_control.h"
-#include "launcher/command_line.h"
 #include "launcher/context.h"
 #include "launcher/java.h"
-#include "launcher/run.h"
-#include "support/strings.h"
 #include "tests/harness.h"
 
 namespace {

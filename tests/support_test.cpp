@@ -5,12 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "launcher/command_line.h"
 #include "support/config.h"
 #include "support/console.h"
 #include "support/log.h"
-#include "support/strings.h"
-#include "support/text.h"
 #include "tests/harness.h"
 
 TEST(BoundedStrings, CopyAndAppendAlwaysTerminateAndReportTheWholeLength)
