@@ -1,5 +1,6 @@
 // Shared test helpers: real processes, files, registry keys and environment
-// variables in the Wine prefix, each undone when its owner goes away.
+// variables in the Wine prefix, each undone when its owner goes away. It
+// brings the product headers that most tests and the bench use.
 #pragma once
 
 #include <windows.h>
