@@ -5,7 +5,9 @@ set(OV_PORTABLE_SOURCES
   support/strings.cpp
   support/text.cpp
   support/config.cpp
-  launcher/command_line.cpp)
+  launcher/command_line.cpp
+  launcher/setting_rules.cpp
+  app/usage.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
   support/system.cpp
@@ -14,8 +16,10 @@ set(OV_WINDOWS_SOURCES
   support/job.cpp
   support/executor.cpp
   support/eventlog.cpp
+  support/files.cpp
   launcher/context.cpp
   launcher/java.cpp
+  launcher/settings.cpp
   launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
@@ -23,4 +27,5 @@ set(OV_WINDOWS_SOURCES
   launcher/stop.cpp
   service/host.cpp
   service/control.cpp
+  service/check.cpp
   app/console_control.cpp)

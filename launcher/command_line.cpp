@@ -114,3 +114,13 @@ void RemoveLastComponent(wchar_t* path)
     if (last != nullptr)
         *last = L'\0';
 }
+
+std::wstring ProgramOfCommandLine(const wchar_t* commandLine)
+{
+    const std::wstring line = commandLine;
+    if (!line.empty() && line[0] == L'"') {
+        const size_t close = line.find(L'"', 1);
+        return line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    return line.substr(0, line.find_first_of(L" \t"));
+}

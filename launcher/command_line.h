@@ -2,6 +2,8 @@
 // the install-directory path rules. No <windows.h>, so they build natively.
 #pragma once
 
+#include <string>
+
 #include "support/strings.h"
 
 // Jetty's stop channel; the server and the stop command must use the same pair.
@@ -39,3 +41,6 @@ void RemoveTrailingBackslash(wchar_t* path);
 // Cuts a file path at its last backslash, leaving the folder; a path
 // without a backslash stays whole.
 void RemoveLastComponent(wchar_t* path);
+// The program of a service's binary path: the text inside its leading
+// quotes, or up to its first blank when it has none.
+std::wstring ProgramOfCommandLine(const wchar_t* commandLine);

@@ -3,22 +3,45 @@
 #include <cwchar>
 
 #include "launcher/command_line.h"
+#include "support/console.h"
 #include "support/handles.h"
 #include "support/registry.h"
 #include "support/strings.h"
 
 wchar_t g_installDir[kPathChars];
 wchar_t g_configFile[kPathChars];
+bool g_installDirFromRegistry = false;
+bool g_configFileFromRegistry = false;
+std::vector<std::wstring> g_contextWarnings;
+
+namespace {
+// A relative value would resolve against the current folder, which for a
+// service is System32: it counts as absent, with a warning.
+bool ReadAbsolutePath(HKEY key, const wchar_t* name, wchar_t (&value)[kPathChars], const wchar_t* fallback)
+{
+    // A value that is not a string or would not fit counts as absent, so its
+    // fallback applies rather than a cut path.
+    if (!ReadRegistryString(key, name, value) || value[0] == L'\0')
+        return false;
+    if (IsFullPath(value))
+        return true;
+    g_contextWarnings.push_back(
+        FormatWide(L"The registry value %s (\"%s\") is not an absolute path; using %s", name, value, fallback));
+    value[0] = L'\0';
+    return false;
+}
+}  // namespace
 
 void InitInstallContext()
 {
+    g_contextWarnings.clear();
     {
         UniqueRegistryKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {
-            // A value that is not a string or would not fit counts as absent,
-            // so its fallback applies rather than a cut path.
-            ReadRegistryString(key.get(), L"LauncherConfigFile", g_configFile);
-            ReadRegistryString(key.get(), L"InstallDir", g_installDir);
+            g_configFileFromRegistry = ReadAbsolutePath(key.get(), L"LauncherConfigFile", g_configFile,
+                                                        L"<install folder>\\etc\\launcher.conf");
+            g_installDirFromRegistry =
+                ReadAbsolutePath(key.get(), L"InstallDir", g_installDir, L"the folder of ovwebui.exe");
         }
     }
     if (g_installDir[0] == L'\0') {

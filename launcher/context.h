@@ -5,15 +5,23 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 constexpr size_t kPathChars = MAX_PATH;
 
 // Filled by the entry point before any second thread exists, then read only.
 extern wchar_t g_installDir[kPathChars];
 extern wchar_t g_configFile[kPathChars];
+// Where they came from: the registry value, or the default.
+extern bool g_installDirFromRegistry;
+extern bool g_configFileFromRegistry;
+// A registry value that was refused (a relative path), one warning each,
+// for the caller to show: the log of a run, the console of a command word.
+extern std::vector<std::wstring> g_contextWarnings;
 
 constexpr wchar_t kRegistryKey[] = L"Software\\Orvane\\WebUI";
 constexpr wchar_t kHomeVariable[] = L"OVWEBUI_HOME";
 
-// Fills g_installDir and g_configFile and publishes OVWEBUI_HOME.
+// Fills the above and publishes OVWEBUI_HOME.
 void InitInstallContext();

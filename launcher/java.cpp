@@ -160,22 +160,30 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
 
 }  // namespace
 
-bool FindJavaRuntime()
+bool SearchJavaRuntime(wchar_t (&java)[kPathChars], std::wstring& candidates)
 {
     bool found = false;
     g_checkedCandidates.clear();
     // The installation's private runtime first.
-    if (FormCandidate(g_javaExecutable, g_installDir, L"\\jre\\bin\\java.exe")) {
-        LogCandidate(g_javaExecutable, L"executable path");
-        found = IsPresent(g_javaExecutable);
+    if (FormCandidate(java, g_installDir, L"\\jre\\bin\\java.exe")) {
+        LogCandidate(java, L"executable path");
+        found = IsPresent(java);
     }
     if (!found) {
         wchar_t candidate[kPathChars];
         found = FindInSharedSources(candidate);
         if (found)
-            wcslcpy(g_javaExecutable, candidate);
+            wcslcpy(java, candidate);
     }
-    if (!found) {
+    if (!found)
+        java[0] = L'\0';
+    candidates = g_checkedCandidates;
+    return found;
+}
+
+bool FindJavaRuntime()
+{
+    if (!SearchJavaRuntime(g_javaExecutable, g_checkedCandidates)) {
         ovlog_write_tag(kLogError, kJavaTag, L"Cannot find suitable Java runtime environment");
         ReportServiceEvent(MSG_NO_JAVA, {g_checkedCandidates.c_str()});
         return false;

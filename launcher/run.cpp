@@ -9,9 +9,11 @@
 #include "launcher/java.h"
 #include "launcher/permissions.h"
 #include "launcher/server_output.h"
+#include "launcher/settings.h"
 #include "launcher/version.h"
 #include "support/child_process.h"
 #include "support/config.h"
+#include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
 #include "support/handles.h"
@@ -74,51 +76,12 @@ HANDLE RunEndedEvent()
     return EventLocked(g_runEnded);
 }
 
-// Expands a configuration value into `expanded`. A value that would need
-// the whole buffer or more counts as absent, so the default applies; a
-// cut path would name another file.
-bool ExpandWhole(const wchar_t* value, wchar_t (&expanded)[kPathChars])
-{
-    const DWORD needed = ExpandEnvironmentStringsW(value, expanded, kPathChars);
-    if (needed == 0 || needed > kPathChars) {
-        expanded[0] = L'\0';
-        return false;
-    }
-    return true;
-}
-
-// Why a configured path value gave way to its default.
-enum class PathRefusal { kNone, kTooLong, kQuote };
-
-// The expanded value of `key`, or of its default when the configured value
-// does not fit, or holds a double quote: no Windows path can, and on a
-// command line it would end the argument. `refusal` tells the caller to say
-// so once the log is open.
-void ExpandSetting(const Config& config, const wchar_t* key, const wchar_t* defaultValue,
-                   wchar_t (&expanded)[kPathChars], PathRefusal& refusal)
-{
-    const wchar_t* value = config.getValue(key, defaultValue, 0);
-    refusal = PathRefusal::kNone;
-    if (!ExpandWhole(value, expanded))
-        refusal = PathRefusal::kTooLong;
-    else if (wcschr(expanded, L'"') != nullptr)
-        refusal = PathRefusal::kQuote;
-    if (refusal != PathRefusal::kNone && value != defaultValue)
-        ExpandWhole(defaultValue, expanded);
-}
-
 void WarnRefused(PathRefusal refusal, const wchar_t* key)
 {
-    if (refusal == PathRefusal::kTooLong) {
-        ovlog_write_tag(kLogWarning, kStartupTag,
-                        L"The value of %s is too long once expanded (259 characters at most); using its default",
-                        key);
-        ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it is too long once expanded (259 characters at most)"});
-    } else if (refusal == PathRefusal::kQuote) {
-        ovlog_write_tag(kLogWarning, kStartupTag,
-                        L"The value of %s holds a double quote, which no path can hold; using its default", key);
-        ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, L"it holds a double quote, which no path can hold"});
-    }
+    if (refusal == PathRefusal::kNone)
+        return;
+    ovlog_write_tag(kLogWarning, kStartupTag, L"The value of %s %s; using its default", key, RefusalReason(refusal));
+    ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, FormatWide(L"it %s", RefusalReason(refusal)).c_str()});
 }
 
 }  // namespace
@@ -185,6 +148,9 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     options.logTag = kStartupTag;
     options.creationFlags = output != nullptr ? DETACHED_PROCESS : 0;
     options.output = output;
+    // A service's current folder is System32: Java's crash files and heap
+    // dumps belong with the install instead. The foreground keeps the caller's.
+    options.currentDir = IsServiceRun() ? g_installDir : nullptr;
     if (!server.start(g_javaExecutable, commandLine, options)) {
         LogCreateFailure(server.lastError());
         return false;
@@ -283,6 +249,8 @@ int RunLauncher()
         ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
                         g_configFile);
     WarnRefused(logPathRefusal, L"LauncherLogFile");
+    for (const std::wstring& warning : g_contextWarnings)
+        ovlog_write_tag(kLogWarning, kStartupTag, L"%s", warning.c_str());
 
     if (!FindJavaRuntime()) {
         ovlog_close();

@@ -1,10 +1,13 @@
 #include <string>
+#include <vector>
 
+#include "launcher/command_line.h"
 #include "launcher/permissions.h"
 #include "launcher/run.h"
 #include "service/service.h"
 #include "support/console.h"
 #include "support/error_text.h"
+#include "support/files.h"
 #include "support/handles.h"
 #include "support/registry.h"
 #include "support/strings.h"
@@ -46,6 +49,21 @@ bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status)
     DWORD needed = 0;
     return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
                                 &needed) != FALSE;
+}
+
+// The registered binary path; false, with the last error set, when it
+// cannot be read.
+bool QueryBinaryPath(SC_HANDLE service, std::wstring& binaryPath)
+{
+    DWORD needed = 0;
+    if (!QueryServiceConfigW(service, nullptr, 0, &needed) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    std::vector<BYTE> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service, config, needed, &needed))
+        return false;
+    binaryPath = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"";
+    return true;
 }
 
 // The words for a run's own failure codes (see ServiceMain); null for a
@@ -135,9 +153,11 @@ bool AddEventSource(const wchar_t* launcherPath)
     return false;
 }
 
-// Removes the event source, unless another copy of the launcher registered
-// it for its own exe. A source that is not there is no error.
-void RemoveEventSource()
+// Removes the event source when it names this exe or `serviceExe` (the
+// exe the service ran), whichever way their paths are spelt, or a file
+// that is gone; another copy's source stays. A source that is not there is
+// no error.
+void RemoveEventSource(const std::wstring& serviceExe)
 {
     wchar_t launcherPath[MAX_PATH];
     DWORD error = NO_ERROR;
@@ -146,9 +166,17 @@ void RemoveEventSource()
     {
         UniqueRegistryKey key;
         wchar_t registered[MAX_PATH];
+        wchar_t source[MAX_PATH];
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS ||
-            !ReadRegistryString(key.get(), L"EventMessageFile", registered) ||
-            ov_wcsicmp(registered, launcherPath) != 0)
+            !ReadRegistryString(key.get(), L"EventMessageFile", registered))
+            return;
+        // The value is REG_EXPAND_SZ; one that does not fit expanded is left alone.
+        const DWORD needed = ExpandEnvironmentStringsW(registered, source, MAX_PATH);
+        if (needed == 0 || needed > MAX_PATH)
+            return;
+        const bool ours = NameSameFile(source, launcherPath) ||
+                          (!serviceExe.empty() && NameSameFile(source, serviceExe.c_str())) || FileIsGone(source);
+        if (!ours)
             return;
     }
     const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
@@ -213,9 +241,13 @@ DWORD StopAndWait(SC_HANDLE service, std::wstring&)
 
 DWORD DeleteAndForget(SC_HANDLE service, std::wstring&)
 {
+    // Read first: once deleted, the registration may be gone.
+    std::wstring binaryPath;
+    const std::wstring serviceExe = QueryBinaryPath(service, binaryPath) ? ProgramOfCommandLine(binaryPath.c_str())
+                                                                         : std::wstring();
     if (!DeleteService(service))
         return GetLastError();
-    RemoveEventSource();
+    RemoveEventSource(serviceExe);
     return NO_ERROR;
 }
 
@@ -280,6 +312,7 @@ DWORD InstallWebUIService()
     const std::wstring binaryPath = FormatWide(L"\"%s\" service", launcherPath);
 
     const wchar_t* verb = L"created";
+    bool repointed = true;
     // SERVICE_START too: Windows takes a restart among the failure actions
     // only from a handle that may start the service.
     UniqueServiceHandle service(CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
@@ -293,27 +326,37 @@ DWORD InstallWebUIService()
             return error;
         }
         ConsolePrint(L"WARNING: Service named 'ovWebUI' already exist\n");
-        service.reset(OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
-        if (!service)
-            return GetLastError();
-        if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+        service.reset(OpenServiceW(manager.get(), kServiceName,
+                                   SERVICE_CHANGE_CONFIG | SERVICE_START | SERVICE_QUERY_CONFIG));
+        if (!service) {
             error = GetLastError();
-            ConsolePrint(L"WARNING: cannot set service start type (%s)\n", ErrorText(error).get());
+            ConsolePrint(L"ERROR: Cannot open service named 'ovWebUI' (%s)\n", ErrorText(error).get());
+            return error;
+        }
+        std::wstring previous;
+        const bool known = QueryBinaryPath(service.get(), previous);
+        // The service follows the exe that installs it, as the event source does.
+        if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                                  binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+            error = GetLastError();
+            ConsolePrint(L"WARNING: cannot set service start type and binary path (%s)\n", ErrorText(error).get());
+            repointed = false;
+        } else if (!known || ov_wcsicmp(previous.c_str(), binaryPath.c_str()) != 0) {
+            ConsolePrint(L"Orvane Web UI service now runs %s from its next start\n", launcherPath);
         }
         verb = L"updated";
     }
     const bool configured = ConfigureService(service.get());
     const bool sourceAdded = AddEventSource(launcherPath);
     const bool foldersGuarded = PrintPermissionWarnings() == 0;
-    const bool clean = configured && sourceAdded && foldersGuarded;
+    const bool clean = repointed && configured && sourceAdded && foldersGuarded;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
     return NO_ERROR;
 }
 
 DWORD RemoveWebUIService()
 {
-    return RunServiceCommand(DELETE, &DeleteAndForget, L"Orvane Web UI service deleted successfully\n",
+    return RunServiceCommand(DELETE | SERVICE_QUERY_CONFIG, &DeleteAndForget, L"Orvane Web UI service deleted successfully\n",
                              L"ERROR: Cannot remove service named 'ovWebUI' (%s)\n");
 }
 
@@ -329,6 +372,54 @@ DWORD StopWebUIService()
     return RunServiceCommand(SERVICE_STOP | SERVICE_QUERY_STATUS, &StopAndWait,
                              L"Orvane Web UI service stopped successfully\n",
                              L"ERROR: Cannot stop service named 'ovWebUI' (%s)\n");
+}
+
+DWORD RestartWebUIService()
+{
+    DWORD error = NO_ERROR;
+    UniqueServiceHandle manager;
+    UniqueServiceHandle service =
+        OpenWebUIService(SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS, manager, error);
+    if (!service)
+        return error;
+    std::wstring reason;
+    error = StopAndWait(service.get(), reason);
+    if (error != NO_ERROR && error != ERROR_SERVICE_NOT_ACTIVE) {
+        ConsolePrint(L"ERROR: Cannot stop service named 'ovWebUI' (%s)\n", ErrorText(error).get());
+        return error;
+    }
+    error = StartAndWait(service.get(), reason);
+    if (error == NO_ERROR)
+        ConsolePrint(L"Orvane Web UI service restarted successfully\n");
+    else
+        ConsolePrint(L"ERROR: Cannot start service named 'ovWebUI' (%s)\n",
+                     reason.empty() ? ErrorText(error).get() : reason.c_str());
+    return error;
+}
+
+bool ReadServiceRegistration(ServiceRegistration& registration, DWORD& error)
+{
+    registration = ServiceRegistration();
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        error = GetLastError();
+        return false;
+    }
+    UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+    if (!service) {
+        error = GetLastError();
+        return error == ERROR_SERVICE_DOES_NOT_EXIST;
+    }
+    SERVICE_STATUS_PROCESS status{};
+    if (!QueryBinaryPath(service.get(), registration.binaryPath) || !QueryStatus(service.get(), status)) {
+        error = GetLastError();
+        return false;
+    }
+    registration.installed = true;
+    registration.program = ProgramOfCommandLine(registration.binaryPath.c_str());
+    registration.state = status.dwCurrentState;
+    registration.processId = status.dwProcessId;
+    return true;
 }
 
 DWORD ShowWebUIServiceStatus()

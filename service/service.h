@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "launcher/run.h"
 
 constexpr wchar_t kServiceName[] = L"ovWebUI";
@@ -43,8 +45,24 @@ DWORD InstallWebUIService();
 DWORD RemoveWebUIService();
 DWORD StartWebUIService();
 DWORD StopWebUIService();
+// Stops the service as "stop" does (one that is not running is no error),
+// then starts it as "start" does; a failed stop gives the stop's code.
+DWORD RestartWebUIService();
 // Prints "ovWebUI: <state>" and returns 0 when the service runs,
 // kExitNotRunning when it does not, or the error code when it cannot be
 // queried. Needs no administrator rights.
 constexpr DWORD kExitNotRunning = 1;
 DWORD ShowWebUIServiceStatus();
+
+// The service's registration as the manager has it, read without changing
+// anything (no administrator rights needed).
+struct ServiceRegistration {
+    bool installed = false;
+    std::wstring binaryPath;  // as registered: "\"<exe>\" service"
+    std::wstring program;     // the exe that binary path names
+    DWORD state = 0;          // SERVICE_RUNNING...
+    DWORD processId = 0;
+};
+// False, with the error, when the manager or the service cannot be asked;
+// a service that does not exist is not installed.
+bool ReadServiceRegistration(ServiceRegistration& registration, DWORD& error);

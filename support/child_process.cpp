@@ -159,7 +159,7 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
     writable.push_back(L'\0');
     PROCESS_INFORMATION info{};
     const BOOL created = CreateProcessW(application, &writable[0], nullptr, nullptr, options.output != nullptr, flags,
-                                        nullptr, nullptr, &startup.StartupInfo, &info);
+                                        nullptr, options.currentDir, &startup.StartupInfo, &info);
     const DWORD createError = GetLastError();
     // Our copies of the child's ends go at once, on success and failure
     // alike: while the write end is open here the reader never sees the end.

@@ -33,6 +33,8 @@ struct ChildOptions {
     // input from NUL. Null: the child inherits nothing, and shares the
     // launcher's console if it has one.
     OutputSink* output = nullptr;
+    // The child's current folder; null: the launcher's.
+    const wchar_t* currentDir = nullptr;
 };
 
 class ChildProcess {

@@ -108,9 +108,20 @@ TEST_F(InstallContext, ValuesThatAreNotUsableStringsCountAsAbsent)
         EXPECT_EQ(Settle().installDir, fallback);
         key.setRaw(L"InstallDir", REG_MULTI_SZ, multi, sizeof(multi));
         EXPECT_EQ(Settle().installDir, fallback);
-        // REG_EXPAND_SZ is a string: taken as stored, unexpanded.
+        // REG_EXPAND_SZ is a string, taken as stored: unexpanded, this one is
+        // relative and refused by name, as is a relative configuration file.
+        key.setString(L"InstallDir", L"D:\\App", REG_EXPAND_SZ);
+        EXPECT_EQ(Settle().installDir, L"D:\\App");
         key.setString(L"InstallDir", L"%SystemDrive%\\App", REG_EXPAND_SZ);
-        EXPECT_EQ(Settle().installDir, L"%SystemDrive%\\App");
+        key.setString(L"LauncherConfigFile", L"etc\\other.conf");
+        const Context refused = Settle();
+        EXPECT_EQ(refused.installDir, fallback);
+        EXPECT_EQ(refused.configFile, fallback + L"\\etc\\launcher.conf");
+        ASSERT_EQ(g_contextWarnings.size(), 2u);
+        EXPECT_NE(g_contextWarnings[0].find(L"LauncherConfigFile (\"etc\\other.conf\") is not an absolute"),
+                  std::wstring::npos);
+        EXPECT_NE(g_contextWarnings[1].find(L"InstallDir (\"%SystemDrive%\\App\") is not an absolute"),
+                  std::wstring::npos);
     }
     {
         // 259 characters fit; 260 do not, with or without a terminator.

@@ -1,0 +1,198 @@
+#include "service/check.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "launcher/command_line.h"
+#include "launcher/context.h"
+#include "launcher/java.h"
+#include "launcher/permissions.h"
+#include "launcher/settings.h"
+#include "service/service.h"
+#include "support/config.h"
+#include "support/console.h"
+#include "support/error_text.h"
+#include "support/files.h"
+#include "support/strings.h"
+
+namespace {
+
+// The worst finding so far decides the exit code.
+class Findings {
+public:
+    void warn(const wchar_t* format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        print(L"WARNING: ", format, args);
+        va_end(args);
+        raise(kCheckWarnings);
+    }
+    void fail(const wchar_t* format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        print(L"ERROR: ", format, args);
+        va_end(args);
+        raise(kCheckWouldFail);
+    }
+    int exitCode() const { return worst_; }
+
+private:
+    static void print(const wchar_t* prefix, const wchar_t* format, va_list args)
+    {
+        std::wstring text;
+        FormatWideV(text, format, args);
+        ConsolePrint(L"  %s%s\n", prefix, text.c_str());
+    }
+    void raise(int level) { worst_ = level > worst_ ? level : worst_; }
+    int worst_ = kCheckClean;
+};
+
+void CheckContext(Findings& findings)
+{
+    ConsolePrint(L"Install folder: %s (%s)\n", g_installDir,
+                 g_installDirFromRegistry ? L"registry value InstallDir" : L"the folder of ovwebui.exe");
+    for (const std::wstring& warning : g_contextWarnings)
+        findings.warn(L"%s", warning.c_str());
+    if (g_installDir[0] == L'\0') {
+        findings.fail(L"the install folder's path is too long (259 characters at most)");
+        return;
+    }
+    const std::wstring startJar = std::wstring(g_installDir) + L"\\jetty-home\\start.jar";
+    if (FileIsGone(startJar.c_str()))
+        findings.fail(L"%s is missing: the server cannot start", startJar.c_str());
+}
+
+// Prints each key's value as a run would use it; the server's log paths
+// come back for the command line.
+void CheckConfiguration(const Config& config, Findings& findings, wchar_t (&jettyLog)[kPathChars],
+                        wchar_t (&applicationLog)[kPathChars])
+{
+    ConsolePrint(L"Configuration file: %s (%s)\n", g_configFile,
+                 g_configFileFromRegistry ? L"registry value LauncherConfigFile" : L"the default");
+    if (config.notAFile())
+        findings.warn(L"\"%s\" is not a file; every key is at its default", g_configFile);
+    else if (config.entryCount() == 0 && FileIsGone(g_configFile))
+        ConsolePrint(L"  not there: every key is at its default\n");
+    for (size_t i = 0; i < kLauncherSettingCount; ++i) {
+        const LauncherSetting& setting = kLauncherSettings[i];
+        const std::wstring key = std::wstring(L"/Launcher/") + setting.name;
+        const wchar_t* value = config.getValue(key.c_str(), nullptr, 0);
+        const wchar_t* origin = value != nullptr ? L"configured" : L"default";
+        if (!setting.isPath) {
+            if (value == nullptr && setting.defaultValue == nullptr)
+                ConsolePrint(L"  %s is not set: the option is left out\n", setting.name);
+            else
+                ConsolePrint(L"  %s = %s (%s)\n", setting.name, value != nullptr ? value : setting.defaultValue, origin);
+            continue;
+        }
+        wchar_t expanded[kPathChars];
+        PathRefusal refusal = PathRefusal::kNone;
+        ExpandSetting(config, key.c_str(), setting.defaultValue, expanded, refusal);
+        ConsolePrint(L"  %s = %s (%s)\n", setting.name, expanded, refusal == PathRefusal::kNone ? origin : L"default");
+        if (refusal != PathRefusal::kNone)
+            findings.warn(L"The value of %s %s; using its default", setting.name, RefusalReason(refusal));
+        if (ov_wcsicmp(setting.name, L"JettyLogFile") == 0)
+            wcslcpy(jettyLog, expanded);
+        else if (ov_wcsicmp(setting.name, L"ApplicationLogFile") == 0)
+            wcslcpy(applicationLog, expanded);
+    }
+    const wchar_t* maxMemory = config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0);
+    if (maxMemory != nullptr && !IsHeapSize(maxMemory))
+        findings.warn(L"The value of JavaMaxMemory is not a size; leaving the heap size to Java");
+}
+
+// The search a run makes, in this prompt's environment.
+bool CheckJava(wchar_t (&java)[kPathChars], Findings& findings)
+{
+    ConsolePrint(L"Java, searched in this prompt's environment (the service searches the machine's):\n");
+    std::wstring candidates;
+    const bool found = SearchJavaRuntime(java, candidates);
+    size_t begin = 0;
+    while (!candidates.empty() && begin <= candidates.size()) {
+        size_t end = candidates.find(L"\r\n", begin);
+        if (end == std::wstring::npos)
+            end = candidates.size();
+        ConsolePrint(L"  tried %s\n", candidates.substr(begin, end - begin).c_str());
+        begin = end + 2;
+    }
+    if (found)
+        ConsolePrint(L"  chosen: %s\n", java);
+    else
+        findings.fail(L"no Java runtime was found");
+    return found;
+}
+
+void CheckService(Findings& findings)
+{
+    ServiceRegistration registration;
+    DWORD error = NO_ERROR;
+    if (!ReadServiceRegistration(registration, error)) {
+        findings.warn(L"cannot read the service's registration (%s)", ErrorText(error).get());
+        return;
+    }
+    if (!registration.installed) {
+        ConsolePrint(L"Service ovWebUI: not installed\n");
+        return;
+    }
+    ConsolePrint(L"Service ovWebUI: installed, runs %s\n", registration.binaryPath.c_str());
+    wchar_t launcherPath[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, launcherPath, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && NameSameFile(registration.program.c_str(), launcherPath))
+        ConsolePrint(L"  that is this exe\n");
+    else
+        findings.warn(L"the service runs another exe than this one; 'ovwebui.exe install' from here points it here");
+    if (registration.state == SERVICE_RUNNING)
+        ConsolePrint(L"  running (process %u)\n", static_cast<unsigned>(registration.processId));
+    else
+        ConsolePrint(L"  not running\n");
+}
+
+void CheckPermissionsOf(const wchar_t* java, Findings& findings)
+{
+    ConsolePrint(L"Permissions (who may change what the service runs as SYSTEM):\n");
+    const PermissionReport report = CheckPermissions(g_installDir, g_configFile, java, nullptr);
+    for (const std::wstring& warning : report.warnings)
+        findings.warn(L"%s", warning.c_str());
+    for (const std::wstring& advice : report.advice) {
+        std::wstring indented = L"  " + advice;
+        for (size_t at = indented.find(L'\n'); at != std::wstring::npos; at = indented.find(L'\n', at + 1))
+            indented.insert(at + 1, L"    ");
+        ConsolePrint(L"%s\n", indented.c_str());
+    }
+    if (report.warnings.empty())
+        ConsolePrint(L"  no findings\n");
+}
+
+}  // namespace
+
+int CheckInstallation()
+{
+    Findings findings;
+    CheckContext(findings);
+
+    Config config(/*ignoreCase=*/true);
+    config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
+    wchar_t jettyLog[kPathChars] = {};
+    wchar_t applicationLog[kPathChars] = {};
+    CheckConfiguration(config, findings, jettyLog, applicationLog);
+
+    wchar_t java[kPathChars] = {};
+    if (CheckJava(java, findings)) {
+        StringBuffer commandLine;
+        const ServerCommandParts parts{java, g_installDir, jettyLog, applicationLog,
+                                       config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0)};
+        ComposeServerCommandLine(commandLine, parts);
+        ConsolePrint(L"Server command line:\n  %s\n", commandLine.getText());
+    }
+
+    CheckService(findings);
+    CheckPermissionsOf(java, findings);
+
+    const int result = findings.exitCode();
+    ConsolePrint(L"%s\n", result == kCheckClean      ? L"Check: nothing wrong"
+                          : result == kCheckWarnings ? L"Check: warnings only; a run would go on"
+                                                     : L"Check: a run would fail");
+    return result;
+}
