@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "launcher/context.h"
+#include "launcher/version.h"
 #include "tests/harness.h"
 
 namespace {
@@ -167,7 +168,24 @@ TEST(Dispatch, UnknownFirstArgumentsAreRejectedWithExitCode3)
         const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + c.argument + L" ignored-extra");
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 3u) << Narrow(c.argument);
-        EXPECT_EQ(result.output, c.printed);
+        EXPECT_EQ(result.output, c.printed + "Run 'ovwebui.exe help' for the command words.\n");
+    }
+}
+
+TEST(Dispatch, HelpAndVersionWordsExitWith0)
+{
+    for (const wchar_t* word : {L"help", L"/?", L"-?", L"-H", L"--help"}) {
+        const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + word);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
+        EXPECT_EQ(result.output.substr(0, result.output.find('\n')), "Usage: ovwebui.exe [command]") << Narrow(word);
+        EXPECT_NE(result.output.find("Configuration file: " + Narrow(TestBinDir()) + "\\etc\\launcher.conf\n"),
+                  std::string::npos);
+    }
+    for (const wchar_t* word : {L"version", L"--VERSION"}) {
+        const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + word);
+        EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
+        EXPECT_EQ(result.output, "ovwebui " OV_VERSION_TEXT "\n");
     }
 }
 

@@ -137,6 +137,27 @@ TEST_F(LauncherRun, ExpandedValuesThatWouldNotFitTakeTheirDefault)
                                    "(259 characters at most); using its default"));
 }
 
+TEST_F(LauncherRun, RelativePathValuesTakeTheirDefault)
+{
+    Install install;
+    SetServerMode(install.java(), "exit 0");
+    TempDir cwd(L"cwd");
+    const std::wstring dir = install.root();
+    WriteTextFile(dir + L"\\etc\\launcher.conf",
+                  "[Launcher]\nLauncherLogFile=launcher.log\nJettyLogFile=C:jetty.log\nApplicationLogFile=\\app.log\n");
+    EXPECT_EQ(Run(install, cwd.path().c_str()).exitCode, 0u);
+    EXPECT_FALSE(FileExists(cwd / L"launcher.log"));
+    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
+              ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
+    const std::vector<std::string> messages = ReadLogMessages(install.log());
+    ASSERT_GE(messages.size(), 2u);
+    const std::string reason = " is not an absolute path (a drive letter and backslash, or \\\\server\\share); "
+                               "using its default";
+    EXPECT_EQ(messages[1], "WARNING startup: The value of LauncherLogFile" + reason);
+    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of JettyLogFile" + reason));
+    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of ApplicationLogFile" + reason));
+}
+
 TEST_F(LauncherRun, ServerThatFailsAtOnceStillGivesStatus0)
 {
     Install install;

@@ -9,6 +9,7 @@
 #include "launcher/context.h"
 #include "launcher/permissions.h"
 #include "launcher/version.h"
+#include "service/check.h"
 #include "support/error_text.h"
 #include "support/registry.h"
 #include "tests/harness.h"
@@ -188,15 +189,26 @@ TEST_F(ServiceTest, InstallRegistersAndASecondInstallUpdates)
         ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
     }
+    // From another folder: the service and its event source move there.
     Install other(L"other");
-    EXPECT_EQ(Command(other, L"install"),
-              "WARNING: Service named 'ovWebUI' already exist\nOrvane Web UI service updated successfully\n");
+    EXPECT_EQ(Command(other, L"install"), "WARNING: Service named 'ovWebUI' already exist\nOrvane Web UI service now runs " +
+                                              Narrow(other.exe()) +
+                                              " from its next start\nOrvane Web UI service updated successfully\n");
     UniqueRegistryKey key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, key.put()), ERROR_SUCCESS);
     DWORD start = 0, bytes = sizeof(DWORD);
     RegQueryValueExW(key.get(), L"Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&start), &bytes);
     EXPECT_EQ(start, static_cast<DWORD>(SERVICE_AUTO_START));
-    EXPECT_EQ(ReadRegistryText(key.get(), L"ImagePath"), L"\"" + install.exe() + L"\" service");
+    EXPECT_EQ(ReadRegistryText(key.get(), L"ImagePath"), L"\"" + other.exe() + L"\" service");
+    {
+        UniqueRegistryKey source;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_READ, source.put()), ERROR_SUCCESS);
+        EXPECT_EQ(ReadRegistryText(source.get(), L"EventMessageFile"), other.exe());
+    }
+    // The first copy removes the service, and the source that names the exe it ran.
+    EXPECT_EQ(Command(install, L"remove"), "Orvane Web UI service deleted successfully\n");
+    UniqueRegistryKey source;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_READ, source.put()), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
@@ -221,6 +233,8 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
               ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
     EXPECT_EQ(ReadInvocation(install.java(), "server").home, Narrow(install.root()));
+    // Not System32: Java's crash files land in the install.
+    EXPECT_EQ(ReadInvocation(install.java(), "server").currentDir, Narrow(install.root()));
 
     EXPECT_EQ(Command(install, L"start", ERROR_SERVICE_ALREADY_RUNNING),
               "ERROR: Cannot start service named 'ovWebUI' (" + SystemText(ERROR_SERVICE_ALREADY_RUNNING) + ")\n");
@@ -655,4 +669,56 @@ TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneErrorAndNothingElse)
         errors += m.rfind("ERROR startup: Cannot open the server output file \"" + Narrow(output) + "\" (", 0) == 0;
     EXPECT_EQ(errors, 1);
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
+}
+
+TEST_F(ServiceTest, RestartOfARunningAndOfAStoppedService)
+{
+    Install install;
+    ASSERT_TRUE(Started(install));
+    DWORD firstProcess = 0;
+    ServiceState(OpenOurService(SERVICE_QUERY_STATUS).get(), &firstProcess);
+    const std::wstring invocation = install.root() + L"\\jre\\bin\\server-invocation.txt";
+    ASSERT_TRUE(DeleteFileW(invocation.c_str()));
+    EXPECT_EQ(Command(install, L"restart"), "Orvane Web UI service restarted successfully\n");
+    DWORD secondProcess = 0;
+    EXPECT_EQ(ServiceState(OpenOurService(SERVICE_QUERY_STATUS).get(), &secondProcess),
+              static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_NE(secondProcess, firstProcess);
+    EXPECT_TRUE(FileExists(invocation)) << "no new server was started";
+
+    EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
+    EXPECT_EQ(Command(install, L"restart"), "Orvane Web UI service restarted successfully\n");
+    EXPECT_EQ(CurrentState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(ServiceTest, CheckIsADryRunThatPrintsTheServersCommandLine)
+{
+    ScopedEnv orvaneHome(L"ORVANE_HOME", nullptr), javaHome(L"JAVA_HOME", nullptr);
+    ScopedEnv path(L"PATH", L"C:\\windows\\system32;C:\\windows");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kJavaSoftKey);
+    Install install;
+    WriteTextFile(install.root() + L"\\jetty-home\\start.jar", "PK");
+    const std::string checked = Command(install, L"check", kCheckClean);
+    EXPECT_NE(checked.find("Service ovWebUI: not installed\n"), std::string::npos) << checked;
+    // Nothing written, nothing started.
+    EXPECT_FALSE(FileExists(install.root() + L"\\logs"));
+    EXPECT_FALSE(ReadInvocation(install.java(), "server").present);
+    const std::string heading = "Server command line:\n  ";
+    const size_t at = checked.find(heading);
+    ASSERT_NE(at, std::string::npos) << checked;
+    const std::string printed = checked.substr(at + heading.size(), checked.find('\n', at + heading.size()) -
+                                                                        (at + heading.size()));
+
+    ASSERT_TRUE(Started(install));
+    EXPECT_EQ(printed, ReadInvocation(install.java(), "server").commandLine);
+    const std::string running = Command(install, L"check", kCheckClean);
+    EXPECT_NE(running.find("  that is this exe\n  running (process "), std::string::npos) << running;
+
+    Install bare(L"bare", /*withJava=*/false);
+    WriteTextFile(bare.root() + L"\\jetty-home\\start.jar", "PK");
+    const std::string noJava = Command(bare, L"check", kCheckWouldFail);
+    EXPECT_NE(noJava.find("  ERROR: no Java runtime was found\n"), std::string::npos) << noJava;
+    EXPECT_NE(noJava.find("  WARNING: the service runs another exe than this one"), std::string::npos) << noJava;
+    EXPECT_EQ(noJava.find("Server command line:"), std::string::npos);
+    EXPECT_FALSE(FileExists(bare.root() + L"\\logs"));
 }
