@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Packs the release from a Release build:
-#   BUILD_DIR/dist/ovwebui-<version>-win-x64.zip          ovwebui.exe, README.md,
+#   BUILD_DIR/dist/ovwebui-<version>-win-x64.zip          ovwebui.exe, README.md (the
+#                                                         administrator's guide),
 #                                                         etc/launcher.conf
 #   BUILD_DIR/dist/ovwebui-<version>-win-x64.zip.sha256   as sha256sum prints it
 # The same sources give the same bytes: the exe has no link time in it, and
@@ -23,7 +24,7 @@ stage=$out/$name
 rm -rf "$stage" "$out/$name.zip" "$out/$name.zip.sha256"
 mkdir -p "$stage/etc"
 cp "$build/ovwebui.exe" "$stage/"
-cp "$root/README.md" "$stage/"
+cp "$root/docs/ADMINISTRATION.md" "$stage/README.md"
 # Every key commented out at its default, so the file changes nothing; CRLF
 # for Notepad.
 sed 's/\r*$/\r/' "$root/demo/launcher.conf" >"$stage/etc/launcher.conf"
