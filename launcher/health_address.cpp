@@ -213,6 +213,19 @@ HealthAddressParse DeriveHealthAddress(const std::vector<std::string>& iniTexts,
     return HealthAddressParse::kAddress;
 }
 
+bool ParseWholeNumber(const std::wstring& text, unsigned max, unsigned& value)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    return value <= max;
+}
+
 std::string ComposeHealthRequest(const HealthAddress& address)
 {
     return "GET " + address.path + " HTTP/1.1\r\nHost: " + address.hostHeader +

@@ -40,6 +40,9 @@ HealthAddressParse ParseHealthUrl(const std::wstring& value, HealthAddress& addr
 // number.
 HealthAddressParse DeriveHealthAddress(const std::vector<std::string>& iniTexts, HealthAddress& address);
 
+// A whole number of at most `max` (a HealthCheck* count or time), digits only.
+bool ParseWholeNumber(const std::wstring& text, unsigned max, unsigned& value);
+
 // The GET request the check sends: no redirects are followed, no
 // credentials sent, and the server closes the connection after answering.
 std::string ComposeHealthRequest(const HealthAddress& address);
