@@ -18,6 +18,7 @@ constexpr unsigned kMaxFailuresInRow = 1000;
 // More than any start.ini holds; a bigger file is not Jetty's.
 constexpr DWORD kMaxIniBytes = 1024 * 1024;
 constexpr DWORD kProgressSliceMs = 1000;
+constexpr size_t kTcpTableFirstBytes = 16 * 1024;
 // The status line is all the probe reads.
 constexpr size_t kMaxAnswerBytes = 64;
 
@@ -88,8 +89,8 @@ void ReadCount(const Config& config, const wchar_t* key, unsigned max, unsigned&
 
 using GetExtendedTcpTableFunction = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
-// Loaded only when a port is found taken: the ordinary start never pays
-// for the DLL. From the system folder only, as the launcher runs as SYSTEM.
+// Loaded only when needed: once a server has been created, or a port is
+// found taken. From the system folder only, as the launcher runs as SYSTEM.
 GetExtendedTcpTableFunction TcpTableFunction()
 {
     static const GetExtendedTcpTableFunction function = [] {
@@ -199,6 +200,11 @@ bool IsLocalAddress(uint32_t ipv4)
     return probe && bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
+void PreparePortListenerLookup()
+{
+    TcpTableFunction();
+}
+
 std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
 {
     std::vector<DWORD> pids;
@@ -206,14 +212,15 @@ std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
     const GetExtendedTcpTableFunction getTable = TcpTableFunction();
     if (getTable == nullptr)
         return pids;
-    std::vector<BYTE> buffer;
-    DWORD size = 0;
-    DWORD result = ERROR_INSUFFICIENT_BUFFER;
-    // The table may grow between the two calls.
+    // Room for a few hundred listeners at once: under Wine each call costs
+    // about 10 ms, so the usual case makes one.
+    std::vector<BYTE> buffer(kTcpTableFirstBytes);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+    // The table may grow between two calls.
     for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         buffer.resize(size);
-        result = getTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
-                          TCP_TABLE_OWNER_PID_LISTENER, 0);
+        result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
     }
     if (result != NO_ERROR)
         return pids;

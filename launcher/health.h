@@ -46,6 +46,9 @@ bool PortAnswers(uint32_t ipv4, uint16_t port);
 // Whether `ipv4` is one of this machine's addresses (a loopback one included).
 bool IsLocalAddress(uint32_t ipv4);
 
+// Loads what PortListenerPids needs, so that a caller can do it while it
+// waits anyway.
+void PreparePortListenerLookup();
 // The processes listening on `port`, from the TCP table; `known` is false
 // when the table could not be read. Pid 0 stands for an owner the table
 // does not name (Wine names none).

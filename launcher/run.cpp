@@ -311,6 +311,8 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
                        {L"" OV_VERSION_TEXT, g_javaExecutable, DecimalText(server.processId()).c_str()});
 
     const ULONGLONG startedAt = GetTickCount64();
+    // While Java starts: the stop port's owner is looked up once it answers.
+    PreparePortListenerLookup();
     // The permission check lets the server's start go first (permissions.h),
     // but does not wait for a server that is slow to come up.
     bool checkStarted = false;
