@@ -7,7 +7,8 @@ set(OV_PORTABLE_SOURCES
   support/config.cpp
   launcher/command_line.cpp
   launcher/setting_rules.cpp
-  app/usage.cpp)
+  app/usage.cpp
+  launcher/health_address.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
   support/system.cpp
@@ -23,6 +24,7 @@ set(OV_WINDOWS_SOURCES
   launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
+  launcher/health.cpp
   launcher/server_output.cpp
   launcher/stop.cpp
   service/host.cpp

@@ -4,11 +4,15 @@
 
 
 const LauncherSetting kLauncherSettings[] = {
-    {L"LauncherLogFile", L"%OVWEBUI_HOME%\\logs\\launcher.log", true},
-    {L"ServerOutputFile", L"%OVWEBUI_HOME%\\logs\\server-output.log", true},
-    {L"JettyLogFile", L"%OVWEBUI_HOME%\\logs\\jetty.log", true},
-    {L"ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", true},
-    {L"JavaMaxMemory", nullptr, false},
+    {L"LauncherLogFile", L"%OVWEBUI_HOME%\\logs\\launcher.log", true, nullptr},
+    {L"ServerOutputFile", L"%OVWEBUI_HOME%\\logs\\server-output.log", true, nullptr},
+    {L"JettyLogFile", L"%OVWEBUI_HOME%\\logs\\jetty.log", true, nullptr},
+    {L"ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", true, nullptr},
+    {L"JavaMaxMemory", nullptr, false, L"no -Xmx: Java's default heap"},
+    {L"HealthCheckUrl", nullptr, false, L"the address comes from the Jetty base"},
+    {L"HealthCheckIntervalSeconds", L"30", false, nullptr},
+    {L"HealthCheckTimeoutSeconds", L"10", false, nullptr},
+    {L"HealthCheckFailures", L"3", false, nullptr},
 };
 const size_t kLauncherSettingCount = sizeof(kLauncherSettings) / sizeof(kLauncherSettings[0]);
 

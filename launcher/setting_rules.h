@@ -10,6 +10,8 @@ struct LauncherSetting {
     // is then left out).
     const wchar_t* defaultValue;
     bool isPath;
+    // What the key's absence means, where it has no default value.
+    const wchar_t* whenAbsent;
 };
 // Every key of the [Launcher] section that the launcher reads, in the order
 // of the shipped launcher.conf.

@@ -1,10 +1,15 @@
 #include "service/check.h"
 
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <cstdarg>
 #include <string>
 
 #include "launcher/command_line.h"
 #include "launcher/context.h"
+#include "launcher/health.h"
 #include "launcher/java.h"
 #include "launcher/permissions.h"
 #include "launcher/settings.h"
@@ -82,7 +87,7 @@ void CheckConfiguration(const Config& config, Findings& findings, wchar_t (&jett
         const wchar_t* origin = value != nullptr ? L"configured" : L"default";
         if (!setting.isPath) {
             if (value == nullptr && setting.defaultValue == nullptr)
-                ConsolePrint(L"  %s is not set: the option is left out\n", setting.name);
+                ConsolePrint(L"  %s is not set: %s\n", setting.name, setting.whenAbsent);
             else
                 ConsolePrint(L"  %s = %s (%s)\n", setting.name, value != nullptr ? value : setting.defaultValue, origin);
             continue;
@@ -124,17 +129,85 @@ bool CheckJava(wchar_t (&java)[kPathChars], Findings& findings)
     return found;
 }
 
-void CheckService(Findings& findings)
+constexpr uint32_t kLoopbackAddress = 0x7F000001;
+
+// Whether `pid` is `parentPid` or a child of it: the service's server is
+// the launcher's child.
+bool IsProcessOrChildOf(DWORD pid, DWORD parentPid)
+{
+    if (pid == parentPid)
+        return true;
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == pid)
+            return entry.th32ParentProcessID == parentPid;
+    }
+    return false;
+}
+
+// A port that answers is the running service's when its listener is the
+// service's process or its child, or, where Windows names no listener, when
+// the service runs: a run would find it taken, but that is no fault.
+void CheckPort(const wchar_t* what, uint32_t ipv4, uint16_t port, const ServiceRegistration& service,
+               Findings& findings)
+{
+    const std::wstring where = FormatWide(L"%s %u.%u.%u.%u:%u", what, static_cast<unsigned>(ipv4 >> 24),
+                                          static_cast<unsigned>((ipv4 >> 16) & 0xFF),
+                                          static_cast<unsigned>((ipv4 >> 8) & 0xFF), static_cast<unsigned>(ipv4 & 0xFF),
+                                          static_cast<unsigned>(port));
+    if (!PortAnswers(ipv4, port)) {
+        ConsolePrint(L"  %s: free\n", where.c_str());
+        return;
+    }
+    bool known = false;
+    const std::vector<DWORD> listeners = PortListenerPids(port, known);
+    const bool serviceRuns = service.state == SERVICE_RUNNING && service.processId != 0;
+    bool ours = serviceRuns;
+    for (DWORD pid : listeners) {
+        if (pid != 0)
+            ours = serviceRuns && IsProcessOrChildOf(pid, service.processId);
+    }
+    if (ours)
+        ConsolePrint(L"  %s: held by the running service ovWebUI (process %u)\n", where.c_str(),
+                     static_cast<unsigned>(service.processId));
+    else
+        findings.fail(L"%s is in use by %s: the server would not start", where.c_str(),
+                      DescribePortListener(port).c_str());
+}
+
+void CheckPorts(const Config& config, const ServiceRegistration& service, Findings& findings)
+{
+    const HealthSettings health = ReadHealthSettings(config, g_installDir);
+    ConsolePrint(L"Ports:\n");
+    CheckPort(L"Jetty's stop port", kLoopbackAddress, OV_STOP_PORT_NUMBER, service, findings);
+    for (const std::wstring& warning : health.warnings)
+        findings.warn(L"%s", warning.c_str());
+    if (!health.enabled) {
+        ConsolePrint(L"  no health address: the stop port alone shows the server up\n");
+        return;
+    }
+    ConsolePrint(L"  health address %s (from %s)\n", health.address.text.c_str(), health.source.c_str());
+    if (IsLocalAddress(health.address.ipv4))
+        CheckPort(L"the health address's port", health.address.ipv4, health.address.port, service, findings);
+    else
+        ConsolePrint(L"  its port is on another machine: not checked\n");
+}
+
+ServiceRegistration CheckService(Findings& findings)
 {
     ServiceRegistration registration;
     DWORD error = NO_ERROR;
     if (!ReadServiceRegistration(registration, error)) {
         findings.warn(L"cannot read the service's registration (%s)", ErrorText(error).get());
-        return;
+        return registration;
     }
     if (!registration.installed) {
         ConsolePrint(L"Service ovWebUI: not installed\n");
-        return;
+        return registration;
     }
     ConsolePrint(L"Service ovWebUI: installed, runs %s\n", registration.binaryPath.c_str());
     wchar_t launcherPath[MAX_PATH];
@@ -147,6 +220,7 @@ void CheckService(Findings& findings)
         ConsolePrint(L"  running (process %u)\n", static_cast<unsigned>(registration.processId));
     else
         ConsolePrint(L"  not running\n");
+    return registration;
 }
 
 void CheckPermissionsOf(const wchar_t* java, Findings& findings)
@@ -187,7 +261,8 @@ int CheckInstallation()
         ConsolePrint(L"Server command line:\n  %s\n", commandLine.getText());
     }
 
-    CheckService(findings);
+    const ServiceRegistration service = CheckService(findings);
+    CheckPorts(config, service, findings);
     CheckPermissionsOf(java, findings);
 
     const int result = findings.exitCode();
