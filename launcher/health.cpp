@@ -102,17 +102,24 @@ GetExtendedTcpTableFunction TcpTableFunction()
     return function;
 }
 
-std::wstring ProcessImageName(DWORD pid)
+// The snapshot's entry of `pid`; false when it has none.
+bool FindProcessEntry(DWORD pid, PROCESSENTRY32W& entry)
 {
     UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
-        return std::wstring();
-    PROCESSENTRY32W entry{};
+        return false;
+    entry = PROCESSENTRY32W{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
         if (entry.th32ProcessID == pid)
-            return entry.szExeFile;
-    return std::wstring();
+            return true;
+    return false;
+}
+
+std::wstring ProcessImageName(DWORD pid)
+{
+    PROCESSENTRY32W entry;
+    return FindProcessEntry(pid, entry) ? entry.szExeFile : std::wstring();
 }
 
 }  // namespace
@@ -253,9 +260,15 @@ bool IsOurProcess(DWORD pid, DWORD serverPid)
     if (pid == serverPid)
         return true;
     const HANDLE job = LauncherJob();
-    UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    BOOL inJob = FALSE;
-    return job != nullptr && process && IsProcessInJob(process.get(), job, &inJob) && inJob;
+    if (job != nullptr) {
+        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        BOOL inJob = FALSE;
+        return process && IsProcessInJob(process.get(), job, &inJob) && inJob;
+    }
+    // Without the job (Windows refused it), a child JVM of the server is
+    // known by its parent; a reused parent ID would need the server gone.
+    PROCESSENTRY32W entry;
+    return FindProcessEntry(pid, entry) && entry.th32ParentProcessID == serverPid;
 }
 
 ProbeResult ProbeHealthAddress(const HealthAddress& address, HANDLE server, HANDLE stopEvent, DWORD connectMs,
