@@ -718,6 +718,11 @@ TEST_F(ServiceTest, CheckIsADryRunThatPrintsTheServersCommandLine)
               std::string::npos)
         << running;
 
+    // A refused value is a warning: the run goes on with the default.
+    WriteTextFile(install.root() + L"\\etc\\launcher.conf", "[Launcher]\nLauncherLogFile=logs\\mine.log\n");
+    const std::string warned = Command(install, L"check", kCheckWarnings);
+    EXPECT_NE(warned.find("  WARNING: The value of LauncherLogFile is not an absolute path"), std::string::npos) << warned;
+
     Install bare(L"bare", /*withJava=*/false);
     WriteTextFile(bare.root() + L"\\jetty-home\\start.jar", "PK");
     const std::string noJava = Command(bare, L"check", kCheckWouldFail);
