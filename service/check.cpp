@@ -89,7 +89,8 @@ void CheckConfiguration(const Config& config, Findings& findings, wchar_t (&jett
             if (value == nullptr && setting.defaultValue == nullptr)
                 ConsolePrint(L"  %s is not set: %s\n", setting.name, setting.whenAbsent);
             else
-                ConsolePrint(L"  %s = %s (%s)\n", setting.name, value != nullptr ? value : setting.defaultValue, origin);
+                ConsolePrint(L"  %s = %s (%s)\n", setting.name, value != nullptr ? value : setting.defaultValue,
+                             origin);
             continue;
         }
         wchar_t expanded[kPathChars];

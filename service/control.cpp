@@ -353,7 +353,9 @@ DWORD InstallWebUIService()
         verb = L"updated";
     }
     const bool configured = ConfigureService(service.get());
-    const bool sourceAdded = AddEventSource(launcherPath);
+    // The source names the exe the service runs: left as it was when the
+    // service could not be pointed here.
+    const bool sourceAdded = repointed && AddEventSource(launcherPath);
     const bool foldersGuarded = PrintPermissionWarnings() == 0;
     const bool clean = repointed && configured && sourceAdded && foldersGuarded;
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
@@ -362,7 +364,8 @@ DWORD InstallWebUIService()
 
 DWORD RemoveWebUIService()
 {
-    return RunServiceCommand(DELETE | SERVICE_QUERY_CONFIG, &DeleteAndForget, L"Orvane Web UI service deleted successfully\n",
+    return RunServiceCommand(DELETE | SERVICE_QUERY_CONFIG, &DeleteAndForget,
+                             L"Orvane Web UI service deleted successfully\n",
                              L"ERROR: Cannot remove service named 'ovWebUI' (%s)\n");
 }
 

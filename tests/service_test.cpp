@@ -192,9 +192,9 @@ TEST_F(ServiceTest, InstallRegistersAndASecondInstallUpdates)
     }
     // From another folder: the service and its event source move there.
     Install other(L"other");
-    EXPECT_EQ(Command(other, L"install"), "WARNING: Service named 'ovWebUI' already exist\nOrvane Web UI service now runs " +
-                                              Narrow(other.exe()) +
-                                              " from its next start\nOrvane Web UI service updated successfully\n");
+    EXPECT_EQ(Command(other, L"install"),
+              "WARNING: Service named 'ovWebUI' already exist\nOrvane Web UI service now runs " + Narrow(other.exe()) +
+                  " from its next start\nOrvane Web UI service updated successfully\n");
     UniqueRegistryKey key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, key.put()), ERROR_SUCCESS);
     DWORD start = 0, bytes = sizeof(DWORD);
@@ -721,7 +721,8 @@ TEST_F(ServiceTest, CheckIsADryRunThatPrintsTheServersCommandLine)
     // A refused value is a warning: the run goes on with the default.
     WriteTextFile(install.root() + L"\\etc\\launcher.conf", "[Launcher]\nLauncherLogFile=logs\\mine.log\n");
     const std::string warned = Command(install, L"check", kCheckWarnings);
-    EXPECT_NE(warned.find("  WARNING: The value of LauncherLogFile is not an absolute path"), std::string::npos) << warned;
+    EXPECT_NE(warned.find("  WARNING: The value of LauncherLogFile is not an absolute path"), std::string::npos)
+        << warned;
 
     Install bare(L"bare", /*withJava=*/false);
     WriteTextFile(bare.root() + L"\\jetty-home\\start.jar", "PK");
