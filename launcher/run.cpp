@@ -256,8 +256,7 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     server.waitForOutputEnd(ChildProcess::kReaderDrainMs);
     server.finish();
     if (endedOnItsOwn) {
-        const std::wstring lastLines =
-            output != nullptr ? NarrowAsWide(output->lastLines().c_str()) : std::wstring();
+        const std::wstring lastLines = output != nullptr ? output->lastLines() : std::wstring();
         ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u%s%s",
                         static_cast<unsigned>(exitCode), lastLines.empty() ? L"" : L"\n", lastLines.c_str());
         ScopedLock lock(g_stopLock);

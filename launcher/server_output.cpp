@@ -43,6 +43,11 @@ void ServerOutputFile::fail(const wchar_t* tag, const wchar_t* what, DWORD error
                     what, path_.c_str(), error, ErrorText(error).get());
 }
 
+std::wstring ServerOutputFile::lastLines() const
+{
+    return OutputLinesText(tail_.lines());
+}
+
 void ServerOutputFile::childCreated(DWORD processId)
 {
     processId_ = processId;

@@ -29,8 +29,9 @@ public:
     void childCreated(DWORD processId) override;
     void readingStarts() override;
     void bytesReceived(const char* data, size_t size) override;
-    // The last lines the server wrote; read once its reader has finished.
-    std::string lastLines() const { return tail_.lines(); }
+    // The last lines the server wrote, decoded line by line
+    // (OutputLineText); read once its reader has finished.
+    std::wstring lastLines() const;
 
 private:
     bool write(const char* data, size_t size);

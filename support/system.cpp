@@ -100,6 +100,40 @@ void ConsolePrint(const wchar_t* format, ...)
     SetLastError(saved);
 }
 
+std::wstring OutputLineText(const char* text, size_t size)
+{
+    std::wstring out;
+    if (size == 0 || IsValidUtf8(text, size)) {
+        AppendNarrowAsWide(out, text, size);
+        return out;
+    }
+    // A line longer than an int can count is no line anyone reads whole.
+    const int bytes = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    const int chars = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
+    if (chars <= 0) {
+        AppendNarrowAsWide(out, text, size);
+        return out;
+    }
+    out.resize(static_cast<size_t>(chars));
+    MultiByteToWideChar(CP_ACP, 0, text, bytes, &out[0], chars);
+    return out;
+}
+
+std::wstring OutputLinesText(const std::string& lines)
+{
+    std::wstring out;
+    for (size_t begin = 0; begin <= lines.size();) {
+        size_t end = lines.find('\n', begin);
+        if (end == std::string::npos)
+            end = lines.size();
+        out += OutputLineText(lines.data() + begin, end - begin);
+        if (end < lines.size())
+            out.push_back(L'\n');
+        begin = end + 1;
+    }
+    return out;
+}
+
 void CreateParentFolders(const wchar_t* path)
 {
     if (path == nullptr)
