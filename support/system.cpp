@@ -156,3 +156,22 @@ void CreateParentFolders(const wchar_t* path)
         CreateDirectoryW(full.substr(0, i).c_str(), nullptr);
     }
 }
+
+bool RotateNumberedFiles(const wchar_t* path, int kept, unsigned long& error)
+{
+    const auto numbered = [path](int n) { return std::wstring(path) + L"." + DecimalText(static_cast<unsigned>(n)); };
+    for (int n = kept; n >= 1; --n) {
+        const std::wstring from = n > 1 ? numbered(n - 1) : std::wstring(path);
+        // Only the oldest is replaced: every other target was moved away
+        // just before, and one that is back is not ours to overwrite.
+        if (MoveFileExW(from.c_str(), numbered(n).c_str(), n == kept ? MOVEFILE_REPLACE_EXISTING : 0))
+            continue;
+        const DWORD moveError = GetLastError();
+        if (n > 1 && (moveError == ERROR_FILE_NOT_FOUND || moveError == ERROR_PATH_NOT_FOUND))
+            continue;
+        error = moveError;
+        return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
+}
