@@ -22,6 +22,13 @@ constexpr int16_t kLogError = 1;
 constexpr int16_t kLogWarning = 2;
 constexpr int16_t kLogInformation = 4;
 
+// A log found at kLogFileRotateBytes or more when it is opened is first
+// renamed to "<path>.1" (".1" to ".3" kept, see RotateNumberedFiles), and
+// the new file's first line names it. Only at the open: one run's log is
+// never cut in two. Only when no other process writes it (the service's
+// run beside a foreground one): else, and on any failure, it grows on.
+constexpr uint64_t kLogFileRotateBytes = 10ull * 1024 * 1024;
+constexpr int kLogFilesKept = 3;
 bool ovlog_open(const wchar_t* path, uint32_t flags);
 void ovlog_set_debug_level(int level);
 void ovlog_debug_tag(const wchar_t* tag, int level, const wchar_t* format, ...);
