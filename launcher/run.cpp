@@ -185,6 +185,10 @@ bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output)
     options.logTag = kStartupTag;
     options.creationFlags = output != nullptr ? DETACHED_PROCESS : 0;
     options.output = output;
+    // In the foreground, output redirected from the launcher is the server's too.
+    if (output == nullptr)
+        RedirectedStandardHandles(options);
+    options.waitProgress = &ReportRunProgress;
     if (!server.start(g_javaExecutable, commandLine, options)) {
         LogCreateFailure(server.lastError());
         return false;
@@ -315,6 +319,7 @@ int RunLauncher()
         output.reset(new (std::nothrow) ServerOutputFile(outputPath));
     }
     const int status = ExecuteServerProcess(commandLine.getBuffer(), output.get()) ? kRunServerEnded : kRunCreateFailed;
+    ReportRunProgress();
     FinishPermissionCheck();
     ovlog_close();
     SetEvent(RunEndedEvent());

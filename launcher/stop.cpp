@@ -71,6 +71,7 @@ LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
     : ProcessExecutor(commandLine, /*newProcessGroup=*/false, /*showWindow=*/false)
 {
     describeAs(L"stop command", kShutdownTag);
+    reportWaitsTo(&ReportRunProgress);
 }
 
 LoggingProcessExecutor::~LoggingProcessExecutor()

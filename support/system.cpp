@@ -103,7 +103,9 @@ void ConsolePrint(const wchar_t* format, ...)
 std::wstring OutputLineText(const char* text, size_t size)
 {
     std::wstring out;
-    if (size == 0 || IsValidUtf8(text, size)) {
+    // A character cut off at the very end (the output's last bytes, a quote
+    // cut at its length) does not make a UTF-8 line another code page's.
+    if (IsValidUtf8(text, CompleteUtf8Length(text, size))) {
         AppendNarrowAsWide(out, text, size);
         return out;
     }
