@@ -37,10 +37,10 @@ void ovlog_close();
 // Creates every missing folder above `path` (a file's path); errors ignored.
 void CreateParentFolders(const wchar_t* path);
 // Moves "<path>.<kept-1>" to ".<kept>" (replacing the oldest), and so on
-// down to "<path>" to ".1". A file that is not there is skipped. A move
-// that fails ends the rotation there, so no newer file is ever moved onto
-// one that stayed: false, with that move's error (a DWORD: this header is
-// also built natively).
+// down to "<path>" to ".1"; from a missing ".<n>" down only, so nothing is
+// replaced. A move that fails ends the rotation there, so no newer file is
+// ever moved onto one that stayed: false, with that move's error (a DWORD:
+// this header is also built natively).
 bool RotateNumberedFiles(const wchar_t* path, int kept, unsigned long& error);
 
 // One log line: "YYYY-MM-DD HH:MM:SS.mmm [thread] LEVEL tag: text\n" in

@@ -162,7 +162,16 @@ void CreateParentFolders(const wchar_t* path)
 bool RotateNumberedFiles(const wchar_t* path, int kept, unsigned long& error)
 {
     const auto numbered = [path](int n) { return std::wstring(path) + L"." + DecimalText(static_cast<unsigned>(n)); };
-    for (int n = kept; n >= 1; --n) {
+    // Only up to the first gap: a rotation that failed half-way left one,
+    // and shifting past it again would drop another old file per retry.
+    int top = kept;
+    for (int n = 1; n < kept; ++n) {
+        if (GetFileAttributesW(numbered(n).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            top = n;
+            break;
+        }
+    }
+    for (int n = top; n >= 1; --n) {
         const std::wstring from = n > 1 ? numbered(n - 1) : std::wstring(path);
         // Only the oldest is replaced: every other target was moved away
         // just before, and one that is back is not ours to overwrite.

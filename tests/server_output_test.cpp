@@ -108,3 +108,33 @@ TEST(ServerOutput, DroppedBytesAreCountedAndReportedOnce)
     EXPECT_EQ(messages[1], "INFO output: 100005 bytes of the server's output were dropped while " + Narrow(path) +
                                " could not be written");
 }
+
+// A rotation cut short by a held file is finished by the next one, and
+// only the oldest file of all is ever dropped.
+TEST(ServerOutput, ARotationRetriedAfterAFailureDropsNoOtherFile)
+{
+    TempDir dir(L"rotate");
+    const std::wstring path = dir / L"server-output.log";
+    const auto contents = [&] {
+        std::string all;
+        for (const wchar_t* suffix : {L"", L".1", L".2", L".3"})
+            all += (FileExists(path + suffix) ? ReadTextFile(path + suffix) : "-") + " ";
+        return all;
+    };
+    ASSERT_TRUE(WriteTextFile(path, "0") && WriteTextFile(path + L".1", "1") && WriteTextFile(path + L".2", "2") &&
+                WriteTextFile(path + L".3", "3"));
+    unsigned long error = 0;
+    {
+        UniqueFileHandle reader(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_FALSE(RotateNumberedFiles(path.c_str(), kServerOutputFilesKept, error));
+        EXPECT_EQ(error, static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_EQ(contents(), "0 - 1 2 ");
+    EXPECT_TRUE(RotateNumberedFiles(path.c_str(), kServerOutputFilesKept, error));
+    EXPECT_EQ(contents(), "- 0 1 2 ");
+    ASSERT_TRUE(WriteTextFile(path, "new"));
+    EXPECT_TRUE(RotateNumberedFiles(path.c_str(), kServerOutputFilesKept, error));
+    EXPECT_EQ(contents(), "- new 0 1 ");
+}
