@@ -69,8 +69,8 @@ void JoinLauncherJob(HANDLE process, const ChildOptions& options)
 // handle stays as it is; nothing to do for none.
 bool DuplicateInheritable(HANDLE source, UniqueKernelHandle& copy)
 {
-    return source == nullptr ||
-           DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), copy.put(), 0, TRUE, DUPLICATE_SAME_ACCESS);
+    const HANDLE self = GetCurrentProcess();
+    return source == nullptr || DuplicateHandle(self, source, self, copy.put(), 0, TRUE, DUPLICATE_SAME_ACCESS);
 }
 
 bool IsConsole(HANDLE handle)
@@ -180,7 +180,7 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
         startup.StartupInfo.hStdError = redirected ? errorCopy.get() : writeEnd.get();
     }
     // Each handle once: the list refuses a repeated one.
-    HANDLE inherited[3];
+    HANDLE inherited[4];
     size_t inheritedCount = 0;
     for (const HANDLE handle : {writeEnd.get(), outputCopy.get(), errorCopy.get()})
         if (handle != nullptr)
