@@ -7,8 +7,7 @@
 //    what it does.
 // Behaviour comes from files beside the exe, because a service started by
 // Wine does not see the test's environment:
-//  server-mode.txt: "serve" (default), "exit <code>" (last words partly in
-//                   cp1252), "hang" (never ends,
+//  server-mode.txt: "serve" (default), "exit <code>", "hang" (never ends,
 //                   no stop port), "ignore-stop" (listens, never honours a
 //                   request), "slow-stop <ms>" (answers, then takes <ms> to end),
 //                   "listen-after <ms>" (opens its stop port only after <ms>),
@@ -287,19 +286,6 @@ int Utility(int argc, wchar_t** argv)
     }
     if (what == L"--forever") {
         Say("forever\n");
-        for (;;)
-            Sleep(1000);
-    }
-    // Holds <path> open as a reader without delete sharing (a tail in a
-    // console, a virus scanner), says so in <path>.held, until it is ended.
-    if (what == L"--hold" && argc > 2) {
-        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return 1;
-        const HANDLE held = CreateFileW((std::wstring(argv[2]) + L".held").c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, 0, nullptr);
-        CloseHandle(held);
         for (;;)
             Sleep(1000);
     }
