@@ -5,7 +5,8 @@ set(OV_PORTABLE_SOURCES
   support/strings.cpp
   support/text.cpp
   support/config.cpp
-  launcher/command_line.cpp)
+  launcher/command_line.cpp
+  launcher/health_address.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
   support/system.cpp
@@ -19,6 +20,7 @@ set(OV_WINDOWS_SOURCES
   launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
+  launcher/health.cpp
   launcher/server_output.cpp
   launcher/stop.cpp
   service/host.cpp
