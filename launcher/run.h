@@ -90,7 +90,8 @@ constexpr DWORD kStopCommandWaitMs = 30000;
 constexpr DWORD kServerExitGraceMs = 5000;
 constexpr DWORD kStopProgressIntervalMs = 2000;
 static_assert(ChildProcess::kProgressIntervalMs <= kStopProgressIntervalMs, "the drains report progress too");
-// The longest the graceful stop can take, start to end, step by step: the
+// The longest the graceful stop on a request can take (the service's; only
+// the foreground's console event adds a grace first), step by step: the
 // stop command's wait, its end (ChildProcess::finish: its termination and
 // its reader's drain), the grace, the server's termination, its reader's
 // drain (waitForOutputEnd, then finish), the permission check's end.
