@@ -266,6 +266,10 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     // A service's current folder is System32: Java's crash files and heap
     // dumps belong with the install instead. The foreground keeps the caller's.
     options.currentDir = IsServiceRun() ? g_installDir : nullptr;
+    // In the foreground, output redirected from the launcher is the server's too.
+    if (output == nullptr)
+        RedirectedStandardHandles(options);
+    options.waitProgress = &ReportRunProgress;
     if (!server.start(g_javaExecutable, commandLine, options)) {
         LogCreateFailure(server.lastError());
         return kRunCreateFailed;
@@ -367,8 +371,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     server.waitForOutputEnd(ChildProcess::kReaderDrainMs);
     server.finish();
     if (endedOnItsOwn) {
-        const std::wstring lastLines =
-            output != nullptr ? NarrowAsWide(output->lastLines().c_str()) : std::wstring();
+        const std::wstring lastLines = output != nullptr ? output->lastLines() : std::wstring();
         ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u%s%s",
                         static_cast<unsigned>(exitCode), lastLines.empty() ? L"" : L"\n", lastLines.c_str());
         ScopedLock lock(g_stopLock);
@@ -433,6 +436,7 @@ int RunLauncher()
         output.reset(new (std::nothrow) ServerOutputFile(outputPath));
     }
     const int status = ExecuteServerProcess(commandLine.getBuffer(), health, output.get());
+    ReportRunProgress();
     FinishPermissionCheck();
     ovlog_close();
     SetEvent(RunEndedEvent());

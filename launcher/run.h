@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "launcher/permissions.h"
 #include "launcher/server_output.h"
 #include "support/executor.h"
 
@@ -88,9 +89,18 @@ constexpr DWORD kStopCommandWaitMs = 30000;
 // and flushing its logs: this long before it is terminated.
 constexpr DWORD kServerExitGraceMs = 5000;
 constexpr DWORD kStopProgressIntervalMs = 2000;
-// The longest the graceful stop can take, start to end: the stop command's
-// wait and the executor's drains after it, the grace, the termination.
-constexpr DWORD kStopWorstCaseMs = kStopCommandWaitMs + 3 * ChildProcess::kReaderDrainMs + kServerExitGraceMs + 2000;
+static_assert(ChildProcess::kProgressIntervalMs <= kStopProgressIntervalMs, "the drains report progress too");
+// The longest the graceful stop on a request can take (the service's; only
+// the foreground's console event adds a grace first), step by step: the
+// stop command's wait, its end (ChildProcess::finish: its termination and
+// its reader's drain), the grace, the server's termination, its reader's
+// drain (waitForOutputEnd, then finish), the permission check's end.
+constexpr DWORD kStopWorstCaseMs = kStopCommandWaitMs + ChildProcess::kFinishWorstCaseMs + kServerExitGraceMs +
+                                   ChildProcess::kEndWaitMs + ChildProcess::kReaderDrainMs +
+                                   ChildProcess::kFinishWorstCaseMs + kPermissionCheckStopWaitMs;
+// A second under the 45 s pre-shutdown time, for the service's own reports.
+constexpr DWORD kStopBudgetMs = 44000;
+static_assert(kStopWorstCaseMs <= kStopBudgetMs, "the graceful stop must fit its budget");
 
 // Asks Jetty to stop through its stop port, waits for the stop command at
 // most kStopCommandWaitMs, gives the server kServerExitGraceMs to end, then

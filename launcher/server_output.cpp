@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr wchar_t kOutputTag[] = L"output";
+
 // The file, or none with `error` set.
 UniqueFileHandle OpenForAppend(const std::wstring& path, ULONGLONG& size, DWORD& error)
 {
@@ -24,23 +26,11 @@ UniqueFileHandle OpenForAppend(const std::wstring& path, ULONGLONG& size, DWORD&
     return file;
 }
 
-static_assert(kServerOutputFilesKept < 10, "the numbers are one digit");
-
-std::wstring Numbered(const std::wstring& path, int n)
-{
-    return path + L"." + static_cast<wchar_t>(L'0' + n);
-}
-
 }  // namespace
 
-void ServerOutputFile::fail(const wchar_t* tag, const wchar_t* what, DWORD error)
+std::wstring ServerOutputFile::lastLines() const
 {
-    file_.reset();
-    if (failed_)
-        return;
-    failed_ = true;
-    ovlog_write_tag(kLogError, tag, L"Cannot %s the server output file \"%s\" (Error 0x%08x: %s); the server's output is dropped",
-                    what, path_.c_str(), error, ErrorText(error).get());
+    return OutputLinesText(tail_.lines());
 }
 
 void ServerOutputFile::childCreated(DWORD processId)
@@ -53,12 +43,6 @@ void ServerOutputFile::childCreated(DWORD processId)
 // way to its start.
 void ServerOutputFile::readingStarts()
 {
-    DWORD error = ERROR_SUCCESS;
-    file_ = OpenForAppend(path_, size_, error);
-    if (!file_) {
-        fail(L"startup", L"open", error);
-        return;
-    }
     // Tells one run's output from the next.
     const SYSTEMTIME& now = createdAt_;
     const std::wstring header =
@@ -67,7 +51,11 @@ void ServerOutputFile::readingStarts()
                    static_cast<unsigned long>(processId_));
     std::string bytes;
     AppendUtf8(bytes, header.data(), header.size());
+    // The header is ours, not the server's: a header that is lost counts
+    // for nothing in the dropped bytes.
+    const ULONGLONG dropped = droppedBytes_;
     write(bytes.data(), bytes.size());
+    droppedBytes_ = dropped;
 }
 
 void ServerOutputFile::bytesReceived(const char* data, size_t size)
@@ -76,40 +64,89 @@ void ServerOutputFile::bytesReceived(const char* data, size_t size)
     write(data, size);
 }
 
+void ServerOutputFile::outputEnded()
+{
+    reportDropped();
+}
+
+bool ServerOutputFile::open()
+{
+    DWORD error = ERROR_SUCCESS;
+    file_ = OpenForAppend(path_, size_, error);
+    if (!file_)
+        writeFailed(L"open", error);
+    return static_cast<bool>(file_);
+}
+
 bool ServerOutputFile::write(const char* data, size_t size)
 {
-    if (!file_)
+    if (size_ > 0 && size_ + size > kServerOutputFileBytes && size_ >= rotateAgainAtBytes_)
+        rotate();
+    if (!file_ && !open()) {
+        droppedBytes_ += size;
         return false;
-    if (size_ > 0 && size_ + size > kServerOutputFileBytes && !rotate())
-        return false;
+    }
     DWORD written = 0;
     if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
         const DWORD error = GetLastError();
-        fail(L"shutdown", L"write", error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
+        // What did reach the file stays; the rest of the chunk is dropped,
+        // and the next chunk opens the file anew.
+        size_ += written;
+        droppedBytes_ += size - written;
+        file_.reset();
+        writeFailed(L"write", error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
         return false;
     }
     size_ += size;
+    if (writeFailing_)
+        reportDropped();
     return true;
 }
 
-// Moves "<path>.2" to ".3", ".1" to ".2", the file to ".1", and starts a
-// new one. Older files that are not there yet are no error.
-bool ServerOutputFile::rotate()
+void ServerOutputFile::writeFailed(const wchar_t* what, DWORD error)
+{
+    if (writeFailing_)
+        return;
+    writeFailing_ = true;
+    ovlog_write_tag(kLogWarning, kOutputTag,
+                    L"Cannot %s the server output file \"%s\" (Error 0x%08x: %s); the server's output is dropped "
+                    L"until it can be written again",
+                    what, path_.c_str(), error, ErrorText(error).get());
+}
+
+void ServerOutputFile::reportDropped()
+{
+    writeFailing_ = false;
+    if (droppedBytes_ == 0)
+        return;
+    ovlog_write_tag(kLogInformation, kOutputTag,
+                    L"%s bytes of the server's output were dropped while %s could not be written",
+                    DecimalText(droppedBytes_).c_str(), path_.c_str());
+    droppedBytes_ = 0;
+}
+
+// Moves the older files up one number and the file to ".1", then starts a
+// new one. A move that fails (someone holds a file without delete sharing)
+// leaves every file where it is and the current one growing.
+void ServerOutputFile::rotate()
 {
     file_.reset();
-    for (int n = kServerOutputFilesKept; n > 1; --n)
-        MoveFileExW(Numbered(path_, n - 1).c_str(), Numbered(path_, n).c_str(), MOVEFILE_REPLACE_EXISTING);
-    // Should the file stay, appending to it would pass the cap: drop instead.
-    if (!MoveFileExW(path_.c_str(), Numbered(path_, 1).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD error = GetLastError();
-        fail(L"shutdown", L"rotate", error);
-        return false;
-    }
     DWORD error = ERROR_SUCCESS;
-    file_ = OpenForAppend(path_, size_, error);
-    if (!file_) {
-        fail(L"shutdown", L"open", error);
-        return false;
+    if (!RotateNumberedFiles(path_.c_str(), kServerOutputFilesKept, error)) {
+        rotateAgainAtBytes_ = size_ + kServerOutputRetryStepBytes;
+        if (!rotationFailing_)
+            ovlog_write_tag(kLogWarning, kOutputTag,
+                            L"Cannot rotate the server output file \"%s\" (Error 0x%08x: %s); it grows past %u MiB "
+                            L"and the rotation is tried again every %u MiB",
+                            path_.c_str(), error, ErrorText(error).get(),
+                            static_cast<unsigned>(kServerOutputFileBytes >> 20),
+                            static_cast<unsigned>(kServerOutputRetryStepBytes >> 20));
+        rotationFailing_ = true;
+        return;
     }
-    return true;
+    rotateAgainAtBytes_ = 0;
+    if (rotationFailing_)
+        ovlog_write_tag(kLogInformation, kOutputTag, L"The server output file \"%s\" was rotated again at %s bytes",
+                        path_.c_str(), DecimalText(size_).c_str());
+    rotationFailing_ = false;
 }

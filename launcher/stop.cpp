@@ -1,9 +1,11 @@
+#include <cstring>
 #include <string>
 
 #include "launcher/command_line.h"
 #include "launcher/context.h"
 #include "launcher/java.h"
 #include "launcher/run.h"
+#include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
 #include "support/executor.h"
@@ -77,6 +79,7 @@ LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
     : ProcessExecutor(commandLine, /*newProcessGroup=*/false, /*showWindow=*/false)
 {
     describeAs(L"stop command", kShutdownTag);
+    reportWaitsTo(&ReportRunProgress);
 }
 
 LoggingProcessExecutor::~LoggingProcessExecutor()
@@ -86,7 +89,7 @@ LoggingProcessExecutor::~LoggingProcessExecutor()
 
 void LoggingProcessExecutor::outputReceived(const char* line)
 {
-    ovlog_debug_tag(L"jetty", 5, L"%s", NarrowAsWide(line).c_str());
+    ovlog_debug_tag(L"jetty", 5, L"%s", OutputLineText(line, strlen(line)).c_str());
 }
 
 void StopServer(HANDLE server, StopCause cause)

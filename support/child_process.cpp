@@ -65,7 +65,35 @@ void JoinLauncherJob(HANDLE process, const ChildOptions& options)
                     options.what, error, ErrorText(error).get());
 }
 
+// An inheritable duplicate of `source` in `copy`, so the launcher's own
+// handle stays as it is; nothing to do for none.
+bool DuplicateInheritable(HANDLE source, UniqueKernelHandle& copy)
+{
+    const HANDLE self = GetCurrentProcess();
+    return source == nullptr || DuplicateHandle(self, source, self, copy.put(), 0, TRUE, DUPLICATE_SAME_ACCESS);
+}
+
+bool IsConsole(HANDLE handle)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != FALSE;
+}
+
 }  // namespace
+
+bool RedirectedStandardHandles(ChildOptions& options)
+{
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    const auto usable = [](HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; };
+    if (!(usable(output) && !IsConsole(output)) && !(usable(error) && !IsConsole(error)))
+        return false;
+    // Both, so that a console one of the two stays the child's too:
+    // with STARTF_USESTDHANDLES the child gets only what it is given.
+    options.standardOutput = usable(output) ? output : nullptr;
+    options.standardError = usable(error) ? error : nullptr;
+    return true;
+}
 
 // Shared by the child's owner and its reader thread. The thread may outlive
 // a finish() that had to give up on it (a grandchild holding the pipe
@@ -119,20 +147,28 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
         lastError_ = ERROR_ALREADY_INITIALIZED;
         return false;
     }
-    UniqueKernelHandle readEnd, writeEnd, done;
+    UniqueKernelHandle readEnd, writeEnd, done, outputCopy, errorCopy;
     UniqueFileHandle nullInput;
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
-    if (options.output != nullptr) {
-        if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, kPipeBufferBytes)) {
+    const bool redirected =
+        options.output == nullptr && (options.standardOutput != nullptr || options.standardError != nullptr);
+    if (options.output != nullptr || redirected) {
+        if (options.output != nullptr && !CreatePipe(readEnd.put(), writeEnd.put(), nullptr, kPipeBufferBytes)) {
+            lastError_ = GetLastError();
+            return false;
+        }
+        if (redirected && (!DuplicateInheritable(options.standardOutput, outputCopy) ||
+                           !DuplicateInheritable(options.standardError, errorCopy))) {
             lastError_ = GetLastError();
             return false;
         }
         // The child gets no console input: it must never wait for a key.
         nullInput.reset(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     0, nullptr));
-        done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (!nullInput || !done) {
+        if (options.output != nullptr)
+            done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!nullInput || (options.output != nullptr && !done)) {
             lastError_ = GetLastError();
             return false;
         }
@@ -140,13 +176,20 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
         SetHandleInformation(nullInput.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         startup.StartupInfo.hStdInput = nullInput.get();
-        startup.StartupInfo.hStdOutput = writeEnd.get();
-        startup.StartupInfo.hStdError = writeEnd.get();
+        startup.StartupInfo.hStdOutput = redirected ? outputCopy.get() : writeEnd.get();
+        startup.StartupInfo.hStdError = redirected ? errorCopy.get() : writeEnd.get();
     }
-    HANDLE inherited[] = {writeEnd.get(), nullInput.get()};
-    const InheritedHandles handleList(inherited, options.output != nullptr ? 2 : 0);
+    // Each handle once: the list refuses a repeated one.
+    HANDLE inherited[4];
+    size_t inheritedCount = 0;
+    for (const HANDLE handle : {writeEnd.get(), outputCopy.get(), errorCopy.get()})
+        if (handle != nullptr)
+            inherited[inheritedCount++] = handle;
+    if (inheritedCount > 0)
+        inherited[inheritedCount++] = nullInput.get();
+    const InheritedHandles handleList(inherited, inheritedCount);
     DWORD flags = CREATE_SUSPENDED | options.creationFlags;
-    if (options.output != nullptr) {
+    if (inheritedCount > 0) {
         if (handleList.get() == nullptr) {
             lastError_ = handleList.error();
             return false;
@@ -158,13 +201,15 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
     std::wstring writable = commandLine != nullptr ? commandLine : L"";
     writable.push_back(L'\0');
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(application, &writable[0], nullptr, nullptr, options.output != nullptr, flags,
+    const BOOL created = CreateProcessW(application, &writable[0], nullptr, nullptr, inheritedCount > 0, flags,
                                         nullptr, options.currentDir, &startup.StartupInfo, &info);
     const DWORD createError = GetLastError();
     // Our copies of the child's ends go at once, on success and failure
     // alike: while the write end is open here the reader never sees the end.
     writeEnd.reset();
     nullInput.reset();
+    outputCopy.reset();
+    errorCopy.reset();
     if (!created) {
         lastError_ = createError;
         return false;
@@ -204,12 +249,29 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
     }
     process_ = std::move(process);
     processId_ = info.dwProcessId;
+    waitProgress_ = options.waitProgress;
     return true;
+}
+
+bool ChildProcess::waitFor(HANDLE object, DWORD timeoutMs) const
+{
+    if (waitProgress_ == nullptr)
+        return WaitForSingleObject(object, timeoutMs) == WAIT_OBJECT_0;
+    for (;;) {
+        waitProgress_();
+        const DWORD slice = timeoutMs < kProgressIntervalMs ? timeoutMs : kProgressIntervalMs;
+        if (WaitForSingleObject(object, slice) == WAIT_OBJECT_0)
+            return true;
+        if (timeoutMs != INFINITE)
+            timeoutMs -= slice;
+        if (timeoutMs == 0)
+            return false;
+    }
 }
 
 bool ChildProcess::waitForOutputEnd(DWORD timeoutMs)
 {
-    return reader_ == nullptr || WaitForSingleObject(reader_->done.get(), timeoutMs) == WAIT_OBJECT_0;
+    return reader_ == nullptr || waitFor(reader_->done.get(), timeoutMs);
 }
 
 void ChildProcess::finish()
@@ -217,13 +279,13 @@ void ChildProcess::finish()
     if (process_ && WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) {
         // Nothing is left behind: a child still running is ended.
         TerminateProcess(process_.get(), 1);
-        WaitForSingleObject(process_.get(), kReaderDrainMs);
+        waitFor(process_.get(), kEndWaitMs);
     }
     if (reader_ != nullptr) {
-        if (WaitForSingleObject(reader_->done.get(), kReaderDrainMs) != WAIT_OBJECT_0) {
+        if (!waitFor(reader_->done.get(), kReaderDrainMs)) {
             // Another process still holds the pipe's write end: cancel the read.
             CancelSynchronousIo(readerThread_.get());
-            WaitForSingleObject(reader_->done.get(), kReaderDrainMs);
+            waitFor(reader_->done.get(), kCancelWaitMs);
         }
         {
             ScopedLock lock(reader_->lock);

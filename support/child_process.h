@@ -30,12 +30,26 @@ struct ChildOptions {
     // Added to CREATE_SUSPENDED (CREATE_NO_WINDOW, CREATE_NEW_PROCESS_GROUP).
     DWORD creationFlags = 0;
     // Standard output and error through one pipe to this sink, standard
-    // input from NUL. Null: the child inherits nothing, and shares the
-    // launcher's console if it has one.
+    // input from NUL.
     OutputSink* output = nullptr;
     // The child's current folder; null: the launcher's.
     const wchar_t* currentDir = nullptr;
+    // Null: the child inherits nothing, and shares the launcher's console
+    // if it has one. Set (and no `output`): standard output and error go
+    // to inheritable duplicates of these, standard input comes from NUL.
+    // See RedirectedStandardHandles.
+    HANDLE standardOutput = nullptr;
+    HANDLE standardError = nullptr;
+    // Called at least every kProgressIntervalMs while ChildProcess waits
+    // (a service reports its stop as alive through it).
+    void (*waitProgress)() = nullptr;
 };
+
+// When the launcher's standard output or error is not a console (a file,
+// a pipe: "ovwebui.exe > out.txt 2>&1", a scheduler capturing output),
+// sets both in `options`, so the child writes where the launcher writes;
+// at a console it leaves them null. False when nothing was set.
+bool RedirectedStandardHandles(ChildOptions& options);
 
 class ChildProcess {
 public:
@@ -55,12 +69,18 @@ public:
     // True once the reader has delivered the end of the output within
     // `timeoutMs` (at once when there is no reader).
     bool waitForOutputEnd(DWORD timeoutMs);
-    // Ends a child still running, lets the reader deliver what is left (for
-    // at most kReaderDrainMs, then cancels its read: a grandchild may hold
-    // the pipe), detaches the sink and releases everything. Safe to repeat.
+    // Ends a child still running (waits kEndWaitMs for it), lets the reader
+    // deliver what is left (for at most kReaderDrainMs, then cancels its
+    // read, a grandchild may hold the pipe, and waits kCancelWaitMs),
+    // detaches the sink and releases everything. Safe to repeat.
     void finish();
 
-    static constexpr DWORD kReaderDrainMs = 2000;
+    // Short: they add to a graceful stop that must fit the pre-shutdown time.
+    static constexpr DWORD kEndWaitMs = 1000;
+    static constexpr DWORD kReaderDrainMs = 1000;
+    static constexpr DWORD kCancelWaitMs = 500;
+    static constexpr DWORD kFinishWorstCaseMs = kEndWaitMs + kReaderDrainMs + kCancelWaitMs;
+    static constexpr DWORD kProgressIntervalMs = 1000;
     // As deep as a fast writer needs: a server must not wait on the reader
     // longer than a pipe itself makes it wait.
     static constexpr DWORD kPipeBufferBytes = 1024 * 1024;
@@ -69,12 +89,14 @@ public:
 private:
     struct Reader;
     static DWORD WINAPI ReaderMain(void* context);
+    bool waitFor(HANDLE object, DWORD timeoutMs) const;
 
     UniqueKernelHandle process_;
     UniqueKernelHandle readerThread_;
     Reader* reader_ = nullptr;
     DWORD processId_ = 0;
     DWORD lastError_ = 0;
+    void (*waitProgress_)() = nullptr;
 };
 
 // The job that holds every child of the launcher. It ends them when the

@@ -1,6 +1,10 @@
 #include "support/eventlog.h"
 
+#include <string>
+#include <vector>
+
 #include "support/handles.h"
+#include "support/text.h"
 
 namespace {
 
@@ -32,8 +36,16 @@ void ReportServiceEvent(DWORD eventId, std::initializer_list<const wchar_t*> ins
     if (!g_eventSource)
         return;
     const DWORD saved = GetLastError();
-    // ReportEventW only reads the strings.
-    ReportEventW(g_eventSource.get(), EventType(eventId), 0, eventId, nullptr, static_cast<WORD>(inserts.size()), 0,
-                 const_cast<const wchar_t**>(inserts.begin()), nullptr);
+    // Each string as it is: a '%' in it would make Event Viewer expand it.
+    std::vector<std::wstring> literal;
+    literal.reserve(inserts.size());
+    for (const wchar_t* insert : inserts)
+        literal.push_back(LiteralEventText(insert));
+    std::vector<const wchar_t*> strings;
+    strings.reserve(literal.size());
+    for (const std::wstring& text : literal)
+        strings.push_back(text.c_str());
+    ReportEventW(g_eventSource.get(), EventType(eventId), 0, eventId, nullptr, static_cast<WORD>(strings.size()), 0,
+                 strings.data(), nullptr);
     SetLastError(saved);
 }

@@ -15,7 +15,9 @@
 // run goes on.
 void EnableEventReports(const wchar_t* source);
 
-// Reports one event with its facts as the insertion strings %1, %2...; its
+// Reports one event with its facts as the insertion strings %1, %2..., each
+// '%' in them shown as U+FF05 (LiteralEventText) so nothing in a fact is
+// expanded; its
 // type (error, warning, information) is the ID's severity. Does nothing
 // while the reports are off. Keeps the caller's last-error code.
 void ReportServiceEvent(DWORD eventId, std::initializer_list<const wchar_t*> inserts);

@@ -47,6 +47,7 @@ bool ProcessExecutor::execute()
     options.logTag = logTag_;
     options.creationFlags = (newProcessGroup_ ? CREATE_NEW_PROCESS_GROUP : 0) | (showWindow_ ? 0 : CREATE_NO_WINDOW);
     options.output = this;
+    options.waitProgress = waitProgress_;
     if (child_.start(nullptr, commandLine_.c_str(), options))
         return true;
     lastError_ = child_.lastError();

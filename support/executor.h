@@ -59,6 +59,9 @@ protected:
         what_ = what;
         logTag_ = logTag;
     }
+    // Called at least every ChildProcess::kProgressIntervalMs while the
+    // child's end is awaited.
+    void reportWaitsTo(void (*progress)()) { waitProgress_ = progress; }
 
 private:
     void bytesReceived(const char* data, size_t size) override;
@@ -69,6 +72,7 @@ private:
     bool showWindow_;
     const wchar_t* what_ = L"child process";
     const wchar_t* logTag_ = L"startup";
+    void (*waitProgress_)() = nullptr;
     ChildProcess child_;
     LineAssembler lines_;
     std::string line_;

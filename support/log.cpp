@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "support/console.h"
+#include "support/error_text.h"
 #include "support/handles.h"
 
 namespace {
@@ -134,14 +135,40 @@ void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_
     SetLastError(saved);
 }
 
+// How the rotation at an open went; the log says so once it is open.
+struct LogRotation {
+    bool rotated = false;
+    DWORD error = ERROR_SUCCESS;  // set when a full log could not be rotated
+};
+
+LogRotation RotateIfFull(const wchar_t* path)
+{
+    LogRotation result;
+    // Reading access takes part in sharing, so this open fails while any
+    // other handle writes the file (the service's live log). Held during
+    // the rename, it keeps every new writer out; it shares delete, which
+    // the rename needs.
+    UniqueFileHandle alone(CreateFileW(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!alone || !GetFileSizeEx(alone.get(), &size) || static_cast<uint64_t>(size.QuadPart) < kLogFileRotateBytes)
+        return result;
+    unsigned long error = ERROR_SUCCESS;
+    result.rotated = RotateNumberedFiles(path, kLogFilesKept, error);
+    result.error = error;
+    return result;
+}
+
 }  // namespace
 
 bool ovlog_open(const wchar_t* path, uint32_t flags)
 {
     const DWORD saved = GetLastError();
     HANDLE file = INVALID_HANDLE_VALUE;
+    LogRotation rotation;
     if (path != nullptr && path[0] != L'\0') {
         CreateParentFolders(path);
+        rotation = RotateIfFull(path);
         // FILE_APPEND_DATA: every write goes to the end, also when another
         // process appends to the same file (Windows keeps each write whole;
         // Wine does not, so writes here never overlap each other).
@@ -159,6 +186,13 @@ bool ovlog_open(const wchar_t* path, uint32_t flags)
     }
     if (previous != INVALID_HANDLE_VALUE)
         CloseHandle(previous);
+    if (rotation.rotated)
+        ovlog_write_tag(kLogInformation, L"log", L"This log continues \"%s.1\", which had reached %u MiB", path,
+                        static_cast<unsigned>(kLogFileRotateBytes >> 20));
+    else if (rotation.error != ERROR_SUCCESS)
+        ovlog_write_tag(kLogWarning, L"log", L"Cannot rotate this log, which has reached %u MiB (Error 0x%08x: %s); "
+                        L"it grows on", static_cast<unsigned>(kLogFileRotateBytes >> 20), rotation.error,
+                        ErrorText(rotation.error).get());
     SetLastError(saved);
     return file != INVALID_HANDLE_VALUE;
 }

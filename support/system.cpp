@@ -100,6 +100,42 @@ void ConsolePrint(const wchar_t* format, ...)
     SetLastError(saved);
 }
 
+std::wstring OutputLineText(const char* text, size_t size)
+{
+    std::wstring out;
+    // A character cut off at the very end (the output's last bytes, a quote
+    // cut at its length) does not make a UTF-8 line another code page's.
+    if (IsValidUtf8(text, CompleteUtf8Length(text, size))) {
+        AppendNarrowAsWide(out, text, size);
+        return out;
+    }
+    // A line longer than an int can count is no line anyone reads whole.
+    const int bytes = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    const int chars = MultiByteToWideChar(CP_ACP, 0, text, bytes, nullptr, 0);
+    if (chars <= 0) {
+        AppendNarrowAsWide(out, text, size);
+        return out;
+    }
+    out.resize(static_cast<size_t>(chars));
+    MultiByteToWideChar(CP_ACP, 0, text, bytes, &out[0], chars);
+    return out;
+}
+
+std::wstring OutputLinesText(const std::string& lines)
+{
+    std::wstring out;
+    for (size_t begin = 0; begin <= lines.size();) {
+        size_t end = lines.find('\n', begin);
+        if (end == std::string::npos)
+            end = lines.size();
+        out += OutputLineText(lines.data() + begin, end - begin);
+        if (end < lines.size())
+            out.push_back(L'\n');
+        begin = end + 1;
+    }
+    return out;
+}
+
 void CreateParentFolders(const wchar_t* path)
 {
     if (path == nullptr)
@@ -121,4 +157,32 @@ void CreateParentFolders(const wchar_t* path)
             continue;
         CreateDirectoryW(full.substr(0, i).c_str(), nullptr);
     }
+}
+
+bool RotateNumberedFiles(const wchar_t* path, int kept, unsigned long& error)
+{
+    const auto numbered = [path](int n) { return std::wstring(path) + L"." + DecimalText(static_cast<unsigned>(n)); };
+    // Only up to the first gap: a rotation that failed half-way left one,
+    // and shifting past it again would drop another old file per retry.
+    int top = kept;
+    for (int n = 1; n < kept; ++n) {
+        if (GetFileAttributesW(numbered(n).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            top = n;
+            break;
+        }
+    }
+    for (int n = top; n >= 1; --n) {
+        const std::wstring from = n > 1 ? numbered(n - 1) : std::wstring(path);
+        // Only the oldest is replaced: every other target was moved away
+        // just before, and one that is back is not ours to overwrite.
+        if (MoveFileExW(from.c_str(), numbered(n).c_str(), n == kept ? MOVEFILE_REPLACE_EXISTING : 0))
+            continue;
+        const DWORD moveError = GetLastError();
+        if (n > 1 && (moveError == ERROR_FILE_NOT_FOUND || moveError == ERROR_PATH_NOT_FOUND))
+            continue;
+        error = moveError;
+        return false;
+    }
+    error = ERROR_SUCCESS;
+    return true;
 }

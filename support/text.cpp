@@ -1,5 +1,6 @@
 #include "support/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -194,6 +195,32 @@ void AppendUtf8(std::string& out, const wchar_t* text, size_t count)
     }
 }
 
+bool IsValidUtf8(const char* text, size_t size)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < size;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        uint32_t cp = 0;
+        const size_t length = DecodeUtf8Sequence(p + i, size - i, cp);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::wstring LiteralEventText(const wchar_t* text)
+{
+    std::wstring out = text != nullptr ? text : L"";
+    for (wchar_t& c : out)
+        if (c == L'%')
+            c = static_cast<wchar_t>(0xFF05);
+    return out;
+}
+
 size_t CompleteUtf8Length(const char* text, size_t size)
 {
     // Back over at most three continuation bytes to the byte that starts
@@ -229,25 +256,48 @@ void OutputTail::append(const char* data, size_t size)
         keptStartsLine_ = kept_[drop - 1] == '\n';
         kept_.erase(0, drop);
     }
+    // The head of the last line, for a last line longer than the tail. A
+    // line break alone keeps the head of the line it ends.
+    for (size_t i = 0; i < size;) {
+        const char* lineBreak = static_cast<const char*>(memchr(data + i, '\n', size - i));
+        const size_t end = lineBreak != nullptr ? static_cast<size_t>(lineBreak - data) : size;
+        if (end > i) {
+            if (atLineStart_)
+                lastLineHead_.clear();
+            if (lastLineHead_.size() < kTailBytes)
+                lastLineHead_.append(data + i, std::min(end - i, kTailBytes - lastLineHead_.size()));
+            atLineStart_ = false;
+        }
+        if (lineBreak != nullptr)
+            atLineStart_ = true;
+        i = end + 1;
+    }
 }
 
 std::string OutputTail::lines() const
 {
-    size_t begin = kept_.size() > kTailBytes ? kept_.size() - kTailBytes : 0;
+    // Trailing line breaks are no text: the window ends at the last text.
+    size_t end = kept_.size();
+    while (end > 0 && (kept_[end - 1] == '\n' || kept_[end - 1] == '\r'))
+        --end;
+    size_t begin = end > kTailBytes ? end - kTailBytes : 0;
     const bool startsLine = begin == 0 ? keptStartsLine_ : kept_[begin - 1] == '\n';
-    // A line whose beginning is gone would mislead; a single cut line is
-    // all there is, and better than nothing.
+    const char* text = kept_.data();
     if (!startsLine) {
         const size_t lineBreak = kept_.find('\n', begin);
-        if (lineBreak != std::string::npos && lineBreak + 1 < kept_.size())
+        if (lineBreak < end) {
             begin = lineBreak + 1;
+        } else {
+            // The last line began before the window: its head instead.
+            text = lastLineHead_.data();
+            begin = 0;
+            end = lastLineHead_.size();
+        }
     }
     std::string out;
-    for (size_t i = begin; i < kept_.size(); ++i)
-        if (kept_[i] != '\r')
-            out.push_back(kept_[i]);
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
+    for (size_t i = begin; i < end; ++i)
+        if (text[i] != '\r')
+            out.push_back(text[i]);
     return out;
 }
 

@@ -11,6 +11,10 @@ std::wstring DecodeText(const unsigned char* data, size_t size, const char* enco
 // character, so no byte of a child's output is lost.
 void AppendNarrowAsWide(std::wstring& out, const char* text, size_t size);
 std::wstring NarrowAsWide(const char* text);
+// True when all `size` bytes are UTF-8: no stray, cut or overlong
+// sequence and no surrogate. A child's output that is not is in the
+// system's ANSI code page (Java's console streams when redirected).
+bool IsValidUtf8(const char* text, size_t size);
 // The length of `text` without an unfinished UTF-8 sequence at its end (at
 // most 3 bytes), so a reader of output in pieces can keep that for the next
 // piece: a character cut by a read is then decoded whole.
@@ -55,14 +59,25 @@ class OutputTail {
 public:
     static constexpr size_t kTailBytes = 4096;
     void append(const char* data, size_t size);
-    // The kept lines without carriage returns or a final line break; a
-    // first line whose start was cut off is left out.
+    // The kept lines without carriage returns or a final line break. They
+    // always begin where a line begins: the output's code page is unknown
+    // here, and in some (cp932) no character boundary can be found by
+    // scanning backwards. When the last line alone is longer than
+    // kTailBytes, its first kTailBytes are what is quoted.
     std::string lines() const;
 
 private:
     std::string kept_;
     bool keptStartsLine_ = true;  // kept_ begins a line (nothing dropped, or a line break last)
+    std::string lastLineHead_;    // the first kTailBytes of the last line that has any text
+    bool atLineStart_ = true;     // the next byte begins a line
 };
+
+// An event's insertion string as Event Viewer must show it: each '%'
+// becomes U+FF05 FULLWIDTH PERCENT SIGN. Event Viewer formats the message
+// after inserting the strings, so a "%1" or "%%12" inside one (a path,
+// Java's last words) would be expanded into something else.
+std::wstring LiteralEventText(const wchar_t* text);
 
 // A number in decimal digits. (std::to_wstring would bring the C++
 // library's own formatter into the exe: tens of KiB.)

@@ -360,6 +360,8 @@ int wmain(int argc, wchar_t** argv)
     const std::string mode = ReadSetting(L"server-mode.txt", "serve");
     if (mode.rfind("exit ", 0) == 0) {
         Say("fake-java: exiting at once\n");
+        // As Java writes to a pipe: in the ANSI code page (cp1252 "café €").
+        fputs("fake-java: caf\xE9 \x80\n", stderr);
         fprintf(stderr, "fake-java: error: exit code %s\n", mode.c_str() + 5);
         return atoi(mode.c_str() + 5);
     }

@@ -104,3 +104,29 @@ TEST(Log, AppendsToAnExistingFileAndFallsBackWhenItCannotOpen)
     ovlog_close();
     EXPECT_EQ(ReadLogMessages(path).back(), "INFO t: back in the file");
 }
+
+// A full log gives way to a new file at the next open, but never while
+// another run (the service's) writes it.
+TEST(Log, AFullLogStartsANewFileAtAnOpenNobodyElseWrites)
+{
+    TempDir dir(L"log");
+    const std::wstring path = dir / L"launcher.log";
+    ASSERT_TRUE(WriteTextFile(path, "old run\r\n" + std::string(kLogFileRotateBytes, 'x') + "\r\n") &&
+                WriteTextFile(path + L".1", "older run\r\n"));
+    for (const wchar_t* run : {L"beside the service", L"next run"}) {
+        UniqueFileHandle service(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                             FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (wcscmp(run, L"next run") == 0)
+            service.reset();
+        ASSERT_TRUE(ovlog_open(path.c_str(), 0));
+        ovlog_write_tag(kLogInformation, L"startup", L"%s", run);
+        ovlog_close();
+    }
+    EXPECT_EQ(ReadTextFile(path + L".2"), "older run\r\n");
+    const std::string old = ReadTextFile(path + L".1");
+    EXPECT_EQ(old.rfind("old run\r\n", 0), 0u);
+    EXPECT_NE(old.find("INFO startup: beside the service"), std::string::npos);
+    const std::vector<std::string> expected = {
+        "INFO log: This log continues \"" + Narrow(path) + ".1\", which had reached 10 MiB", "INFO startup: next run"};
+    EXPECT_EQ(ReadLogMessages(path), expected);
+}

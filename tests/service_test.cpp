@@ -358,6 +358,9 @@ TEST_F(ServiceTest, FailedRunsReportAServiceSpecificError)
         const std::string lastWords =
             killed ? "fake-java: serving, stop port " + std::to_string(kStopPort) : "fake-java: error: exit code 7";
         EXPECT_NE(std::find(found, log.end(), "\t" + lastWords), log.end()) << killed;
+        // cp1252 bytes (the prefix's code page under LANG=C.UTF-8) arrive as their characters.
+        const std::string ansiWords = "fake-java: caf\xC3\xA9 \xE2\x82\xAC";
+        EXPECT_TRUE(killed || std::find(found, log.end(), "\t" + ansiWords) != log.end());
         const std::vector<std::string> events = EventsSince(traced);
         ASSERT_FALSE(events.empty()) << killed;
         EXPECT_EQ(events.back().rfind(killed ? "0xc000012e err: 1|" : "0xc000012e err: 7|", 0), 0u) << events.back();
@@ -658,17 +661,22 @@ TEST_F(ServiceTest, TheServersOutputGoesToARotatedFile)
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
 }
 
-TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneErrorAndNothingElse)
+TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneWarningAndOneCountOfTheDroppedBytes)
 {
     Install install;
     const std::wstring output = install.exe() + L"\\under-a-file\\server-output.log";
     WriteTextFile(install.root() + L"\\etc\\launcher.conf", "[Launcher]\nServerOutputFile=" + Narrow(output) + "\n");
     ASSERT_TRUE(Started(install));
     EXPECT_EQ(Command(install, L"stop"), "Orvane Web UI service stopped successfully\n");
-    int errors = 0;
-    for (const std::string& m : ReadLogMessages(install.log()))
-        errors += m.rfind("ERROR startup: Cannot open the server output file \"" + Narrow(output) + "\" (", 0) == 0;
+    int errors = 0, counts = 0;
+    const std::string dropped = " bytes of the server's output were dropped while " + Narrow(output) + " could not be written";
+    for (const std::string& m : ReadLogMessages(install.log())) {
+        errors += m.rfind("WARNING output: Cannot open the server output file \"" + Narrow(output) + "\" (", 0) == 0;
+        counts += m.size() > 20 && m.rfind("INFO output: ", 0) == 0 && atoi(m.c_str() + 13) > 0 &&
+                  m.compare(m.size() - std::min(m.size(), dropped.size()), std::string::npos, dropped) == 0;
+    }
     EXPECT_EQ(errors, 1);
+    EXPECT_EQ(counts, 1);
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
 }
 
