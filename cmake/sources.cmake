@@ -4,6 +4,7 @@
 set(OV_PORTABLE_SOURCES
   support/strings.cpp
   support/text.cpp
+  support/log_line.cpp
   support/config.cpp
   launcher/command_line.cpp
   launcher/setting_rules.cpp
@@ -11,7 +12,9 @@ set(OV_PORTABLE_SOURCES
   launcher/health_address.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
-  support/system.cpp
+  support/console.cpp
+  support/error_text.cpp
+  support/registry.cpp
   support/log.cpp
   support/child_process.cpp
   support/job.cpp

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "fuzz/fuzz_common.h"
-#include "support/log.h"
+#include "support/log_line.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/handles.h"
+#include "support/files.h"
 #include "support/log.h"
 #include "support/text.h"
 

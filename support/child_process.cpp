@@ -1,6 +1,8 @@
 #include "support/child_process.h"
 
+#include <initializer_list>
 #include <memory>
+#include <string>
 
 #include "support/error_text.h"
 #include "support/handles.h"

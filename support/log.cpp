@@ -4,7 +4,9 @@
 
 #include "support/console.h"
 #include "support/error_text.h"
+#include "support/files.h"
 #include "support/handles.h"
+#include "support/log_line.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "support/config.h"
 #include "support/console.h"
-#include "support/log.h"
+#include "support/log_line.h"
 #include "tests/harness.h"
 
 TEST(BoundedStrings, CopyAndAppendAlwaysTerminateAndReportTheWholeLength)
