@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "support/child_process.h"
 #include "support/console.h"
+#include "support/job.h"
 #include "support/strings.h"
 
 namespace {

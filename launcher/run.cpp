@@ -259,8 +259,6 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     // service's server gets no hidden console: its output goes to the file.
     ChildProcess server;
     ChildOptions options;
-    options.what = L"server process";
-    options.logTag = kStartupTag;
     options.creationFlags = output != nullptr ? DETACHED_PROCESS : 0;
     options.output = output;
     // A service's current folder is System32: Java's crash files and heap
@@ -273,6 +271,11 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     if (!server.start(g_javaExecutable, commandLine, options)) {
         LogCreateFailure(server.lastError());
         return kRunCreateFailed;
+    }
+    if (server.jobError() != ERROR_SUCCESS) {
+        const DWORD error = server.jobError();
+        ovlog_write_tag(kLogWarning, kStartupTag, L"Cannot put the server process in the launcher's job "
+                        L"(Error 0x%08x: %s); it would outlive a killed launcher", error, ErrorText(error).get());
     }
     const HANDLE process = server.process();
     ovlog_debug_tag(kStartupTag, 5, L"Server process started");

@@ -78,7 +78,6 @@ void ReportRunStopping()
 LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
     : ProcessExecutor(commandLine, /*newProcessGroup=*/false, /*showWindow=*/false)
 {
-    describeAs(L"stop command", kShutdownTag);
     reportWaitsTo(&ReportRunProgress);
 }
 
@@ -103,7 +102,13 @@ void StopServer(HANDLE server, StopCause cause)
     ComposeStopCommandLine(commandLine, g_javaExecutable, g_installDir);
     {
         LoggingProcessExecutor stopCommand(commandLine.getText());
-        if (!stopCommand.execute()) {
+        const bool executed = stopCommand.execute();
+        if (executed && stopCommand.jobError() != ERROR_SUCCESS) {
+            const DWORD error = stopCommand.jobError();
+            ovlog_write_tag(kLogWarning, kShutdownTag, L"Cannot put the stop command in the launcher's job "
+                            L"(Error 0x%08x: %s); it would outlive a killed launcher", error, ErrorText(error).get());
+        }
+        if (!executed) {
             const DWORD error = stopCommand.lastError();
             ovlog_write_tag(kLogWarning, kShutdownTag, L"Cannot run the stop command (Error 0x%08x: %s)", error,
                             ErrorText(error).get());

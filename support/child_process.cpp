@@ -4,9 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "support/error_text.h"
 #include "support/handles.h"
-#include "support/log.h"
+#include "support/job.h"
 
 namespace {
 
@@ -52,19 +51,13 @@ private:
     DWORD error_ = ERROR_SUCCESS;
 };
 
-// Without the job a killed launcher would leave the child running; say so,
-// then run it all the same.
-void JoinLauncherJob(HANDLE process, const ChildOptions& options)
+// ERROR_SUCCESS, or why the child is not in the job.
+DWORD JoinLauncherJob(HANDLE process)
 {
     const HANDLE job = LauncherJob();
-    const DWORD error = job == nullptr                        ? LauncherJobError()
-                        : AssignProcessToJobObject(job, process) ? ERROR_SUCCESS
-                                                                 : GetLastError();
-    if (error == ERROR_SUCCESS)
-        return;
-    ovlog_write_tag(kLogWarning, options.logTag,
-                    L"Cannot put the %s in the launcher's job (Error 0x%08x: %s); it would outlive a killed launcher",
-                    options.what, error, ErrorText(error).get());
+    if (job == nullptr)
+        return LauncherJobError();
+    return AssignProcessToJobObject(job, process) ? ERROR_SUCCESS : GetLastError();
 }
 
 // An inheritable duplicate of `source` in `copy`, so the launcher's own
@@ -218,7 +211,9 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
     }
     UniqueKernelHandle thread(info.hThread);
     UniqueKernelHandle process(info.hProcess);
-    JoinLauncherJob(process.get(), options);
+    // Without the job a killed launcher would leave the child running: the
+    // caller says so, and it runs all the same.
+    jobError_ = JoinLauncherJob(process.get());
 
     Reader* reader = nullptr;
     if (options.output != nullptr) {

@@ -24,9 +24,6 @@ protected:
 };
 
 struct ChildOptions {
-    // Names the child in the log's warning when it cannot join the job.
-    const wchar_t* what = L"child process";
-    const wchar_t* logTag = L"startup";
     // Added to CREATE_SUSPENDED (CREATE_NO_WINDOW, CREATE_NEW_PROCESS_GROUP).
     DWORD creationFlags = 0;
     // Standard output and error through one pipe to this sink, standard
@@ -59,13 +56,16 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts `commandLine` (with `application`, may be null). A child that
-    // cannot join the job runs all the same, with a WARNING in the log; one
-    // that cannot be resumed is ended and counts as not created. False,
-    // with the reason in lastError(), when there is no child.
+    // cannot join the launcher's job (job.h) runs all the same, and
+    // jobError() says why: it would outlive a killed launcher. One that
+    // cannot be resumed is ended and counts as not created. False, with the
+    // reason in lastError(), when there is no child.
     bool start(const wchar_t* application, const wchar_t* commandLine, const ChildOptions& options);
     HANDLE process() const { return process_.get(); }
     DWORD processId() const { return processId_; }
     DWORD lastError() const { return lastError_; }
+    // ERROR_SUCCESS once the started child is in the launcher's job.
+    DWORD jobError() const { return jobError_; }
     // True once the reader has delivered the end of the output within
     // `timeoutMs` (at once when there is no reader).
     bool waitForOutputEnd(DWORD timeoutMs);
@@ -96,11 +96,6 @@ private:
     Reader* reader_ = nullptr;
     DWORD processId_ = 0;
     DWORD lastError_ = 0;
+    DWORD jobError_ = ERROR_SUCCESS;
     void (*waitProgress_)() = nullptr;
 };
-
-// The job that holds every child of the launcher. It ends them when the
-// launcher's process ends, however it ends, and is never closed before.
-// Null when it could not be made; LauncherJobError() then says why.
-HANDLE LauncherJob();
-DWORD LauncherJobError();

@@ -43,8 +43,6 @@ bool ProcessExecutor::execute()
     }
     executed_ = true;
     ChildOptions options;
-    options.what = what_;
-    options.logTag = logTag_;
     options.creationFlags = (newProcessGroup_ ? CREATE_NEW_PROCESS_GROUP : 0) | (showWindow_ ? 0 : CREATE_NO_WINDOW);
     options.output = this;
     options.waitProgress = waitProgress_;

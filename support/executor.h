@@ -45,6 +45,9 @@ public:
     DWORD exitCode() const;
     DWORD processId() const { return child_.processId(); }
     DWORD lastError() const { return lastError_; }
+    // ERROR_SUCCESS once the started child is in the launcher's job; else
+    // it runs all the same, and would outlive a killed launcher.
+    DWORD jobError() const { return child_.jobError(); }
 
     ProcessExecutor(const ProcessExecutor&) = delete;
     ProcessExecutor& operator=(const ProcessExecutor&) = delete;
@@ -52,13 +55,6 @@ public:
     static constexpr DWORD kReaderDrainMs = ChildProcess::kReaderDrainMs;
 
 protected:
-    // How the log names this child and under which tag, should it not join
-    // the launcher's job.
-    void describeAs(const wchar_t* what, const wchar_t* logTag)
-    {
-        what_ = what;
-        logTag_ = logTag;
-    }
     // Called at least every ChildProcess::kProgressIntervalMs while the
     // child's end is awaited.
     void reportWaitsTo(void (*progress)()) { waitProgress_ = progress; }
@@ -70,8 +66,6 @@ private:
     std::wstring commandLine_;
     bool newProcessGroup_;
     bool showWindow_;
-    const wchar_t* what_ = L"child process";
-    const wchar_t* logTag_ = L"startup";
     void (*waitProgress_)() = nullptr;
     ChildProcess child_;
     LineAssembler lines_;

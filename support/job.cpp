@@ -1,4 +1,5 @@
-#include "support/child_process.h"
+#include "support/job.h"
+
 #include "support/handles.h"
 
 namespace {
