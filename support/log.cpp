@@ -1,6 +1,7 @@
 #include "support/log.h"
 
 #include <atomic>
+#include <utility>
 
 #include "support/console.h"
 #include "support/error_text.h"
@@ -21,7 +22,7 @@ enum class LogState { NotOpened, File, Stderr, Closed };
 SRWLOCK g_logLock = SRWLOCK_INIT;
 CONDITION_VARIABLE g_logWritten = CONDITION_VARIABLE_INIT;
 LogState g_logState = LogState::NotOpened;
-HANDLE g_logFile = INVALID_HANDLE_VALUE;
+UniqueFileHandle g_logFile;
 uint32_t g_logFlags = 0;
 std::string g_pending;        // queued lines, in order
 std::string g_writing;        // the batch being written; only the writer touches it
@@ -68,7 +69,7 @@ void WaitUntilWrittenLocked(uint64_t count)
         g_writeUnderWay = true;
         g_writing.swap(g_pending);
         const uint64_t batchEnd = g_queuedCount;
-        const HANDLE file = g_logState == LogState::File ? g_logFile : INVALID_HANDLE_VALUE;
+        const HANDLE file = g_logState == LogState::File ? g_logFile.get() : INVALID_HANDLE_VALUE;
         const bool toStderr = g_logState != LogState::File || (g_logFlags & kLogEchoToStderr);
         ReleaseSRWLockExclusive(&g_logLock);
 
@@ -166,7 +167,7 @@ LogRotation RotateIfFull(const wchar_t* path)
 bool ovlog_open(const wchar_t* path, uint32_t flags)
 {
     const DWORD saved = GetLastError();
-    HANDLE file = INVALID_HANDLE_VALUE;
+    UniqueFileHandle file;
     LogRotation rotation;
     if (path != nullptr && path[0] != L'\0') {
         CreateParentFolders(path);
@@ -174,20 +175,21 @@ bool ovlog_open(const wchar_t* path, uint32_t flags)
         // FILE_APPEND_DATA: every write goes to the end, also when another
         // process appends to the same file (Windows keeps each write whole;
         // Wine does not, so writes here never overlap each other).
-        file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file.reset(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    HANDLE previous = INVALID_HANDLE_VALUE;
+    const bool opened = static_cast<bool>(file);
+    UniqueFileHandle previous;
     {
         ScopedLock lock(g_logLock);
         DrainLocked();
-        previous = g_logFile;
-        g_logFile = file;
+        previous = std::move(g_logFile);
+        g_logFile = std::move(file);
         g_logFlags = flags;
-        g_logState = file != INVALID_HANDLE_VALUE ? LogState::File : LogState::Stderr;
+        g_logState = opened ? LogState::File : LogState::Stderr;
     }
-    if (previous != INVALID_HANDLE_VALUE)
-        CloseHandle(previous);
+    // Closed outside the lock: everything queued for it is written.
+    previous.reset();
     if (rotation.rotated)
         ovlog_write_tag(kLogInformation, L"log", L"This log continues \"%s.1\", which had reached %u MiB", path,
                         static_cast<unsigned>(kLogFileRotateBytes >> 20));
@@ -196,7 +198,7 @@ bool ovlog_open(const wchar_t* path, uint32_t flags)
                         L"it grows on", static_cast<unsigned>(kLogFileRotateBytes >> 20), rotation.error,
                         ErrorText(rotation.error).get());
     SetLastError(saved);
-    return file != INVALID_HANDLE_VALUE;
+    return opened;
 }
 
 void ovlog_set_debug_level(int level)
@@ -225,15 +227,14 @@ void ovlog_write_tag(int16_t severity, const wchar_t* tag, const wchar_t* format
 void ovlog_close()
 {
     const DWORD saved = GetLastError();
-    HANDLE file = INVALID_HANDLE_VALUE;
+    UniqueFileHandle file;
     {
         ScopedLock lock(g_logLock);
         DrainLocked();
-        file = g_logFile;
-        g_logFile = INVALID_HANDLE_VALUE;
+        file = std::move(g_logFile);
         g_logState = LogState::Closed;
     }
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    // Closed outside the lock, as at a reopen.
+    file.reset();
     SetLastError(saved);
 }
