@@ -21,15 +21,21 @@ public:
         SIZE_T bytes = 0;
         InitializeProcThreadAttributeList(nullptr, 1, 0, &bytes);
         storage_.reset(new (std::nothrow) char[bytes]);
-        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
-        if (list_ == nullptr || !InitializeProcThreadAttributeList(list_, 1, 0, &bytes)) {
-            error_ = list_ == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-            list_ = nullptr;
+        if (storage_ == nullptr) {
+            error_ = ERROR_NOT_ENOUGH_MEMORY;
             return;
         }
+        const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
+        if (!InitializeProcThreadAttributeList(list, 1, 0, &bytes)) {
+            const DWORD error = GetLastError();
+            error_ = error;
+            return;
+        }
+        list_ = list;
         if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, count * sizeof(HANDLE),
                                        nullptr, nullptr)) {
-            error_ = GetLastError();
+            const DWORD error = GetLastError();
+            error_ = error;
             DeleteProcThreadAttributeList(list_);
             list_ = nullptr;
         }
@@ -57,15 +63,23 @@ DWORD JoinLauncherJob(HANDLE process)
     const HANDLE job = LauncherJob();
     if (job == nullptr)
         return LauncherJobError();
-    return AssignProcessToJobObject(job, process) ? ERROR_SUCCESS : GetLastError();
+    if (!AssignProcessToJobObject(job, process)) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return ERROR_SUCCESS;
 }
 
 // An inheritable duplicate of `source` in `copy`, so the launcher's own
-// handle stays as it is; nothing to do for none.
-bool DuplicateInheritable(HANDLE source, UniqueKernelHandle& copy)
+// handle stays as it is; nothing to do for none. ERROR_SUCCESS or the error.
+DWORD DuplicateInheritable(HANDLE source, UniqueKernelHandle& copy)
 {
     const HANDLE self = GetCurrentProcess();
-    return source == nullptr || DuplicateHandle(self, source, self, copy.put(), 0, TRUE, DUPLICATE_SAME_ACCESS);
+    if (source != nullptr && !DuplicateHandle(self, source, self, copy.put(), 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        const DWORD error = GetLastError();
+        return error;
+    }
+    return ERROR_SUCCESS;
 }
 
 bool IsConsole(HANDLE handle)
@@ -92,25 +106,20 @@ bool RedirectedStandardHandles(ChildOptions& options)
 
 // Shared by the child's owner and its reader thread. The thread may outlive
 // a finish() that had to give up on it (a grandchild holding the pipe
-// open), so the state is reference-counted and `sink` is cleared under the
-// lock: from then on no callback can reach the owner.
+// open), so each holds a reference, and `sink` is cleared under the lock:
+// from then on no callback can reach the owner.
 struct ChildProcess::Reader {
-    LONG references = 2;
     SRWLOCK lock = SRWLOCK_INIT;
     OutputSink* sink = nullptr;
     UniqueKernelHandle pipe;
     UniqueKernelHandle done;  // signalled when the reader has left its loop
-
-    void release()
-    {
-        if (InterlockedDecrement(&references) == 0)
-            delete this;
-    }
 };
 
 DWORD WINAPI ChildProcess::ReaderMain(void* context)
 {
-    Reader* reader = static_cast<Reader*>(context);
+    // The thread's reference, handed over by startReader.
+    const std::shared_ptr<Reader> reader = std::move(*std::unique_ptr<std::shared_ptr<Reader>>(
+        static_cast<std::shared_ptr<Reader>*>(context)));
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBytes]);
     {
         ScopedLock lock(reader->lock);
@@ -132,8 +141,27 @@ DWORD WINAPI ChildProcess::ReaderMain(void* context)
             reader->sink->outputEnded();
     }
     SetEvent(reader->done.get());
-    reader->release();
     return 0;
+}
+
+bool ChildProcess::startReader(const std::shared_ptr<Reader>& reader)
+{
+    // CreateThread passes one pointer: a reference of the thread's own.
+    std::unique_ptr<std::shared_ptr<Reader>> threadReference(new (std::nothrow) std::shared_ptr<Reader>(reader));
+    if (threadReference == nullptr) {
+        lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    const HANDLE thread = CreateThread(nullptr, 0, &ReaderMain, threadReference.get(), 0, nullptr);
+    if (thread == nullptr) {
+        const DWORD error = GetLastError();
+        lastError_ = error;
+        return false;
+    }
+    threadReference.release();  // the thread's now
+    readerThread_.reset(thread);
+    reader_ = reader;
+    return true;
 }
 
 bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine, const ChildOptions& options)
@@ -150,22 +178,34 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
         options.output == nullptr && (options.standardOutput != nullptr || options.standardError != nullptr);
     if (options.output != nullptr || redirected) {
         if (options.output != nullptr && !CreatePipe(readEnd.put(), writeEnd.put(), nullptr, kPipeBufferBytes)) {
-            lastError_ = GetLastError();
+            const DWORD error = GetLastError();
+            lastError_ = error;
             return false;
         }
-        if (redirected && (!DuplicateInheritable(options.standardOutput, outputCopy) ||
-                           !DuplicateInheritable(options.standardError, errorCopy))) {
-            lastError_ = GetLastError();
-            return false;
+        if (redirected) {
+            DWORD error = DuplicateInheritable(options.standardOutput, outputCopy);
+            if (error == ERROR_SUCCESS)
+                error = DuplicateInheritable(options.standardError, errorCopy);
+            if (error != ERROR_SUCCESS) {
+                lastError_ = error;
+                return false;
+            }
         }
         // The child gets no console input: it must never wait for a key.
         nullInput.reset(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     0, nullptr));
-        if (options.output != nullptr)
-            done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (!nullInput || (options.output != nullptr && !done)) {
-            lastError_ = GetLastError();
+        if (!nullInput) {
+            const DWORD error = GetLastError();
+            lastError_ = error;
             return false;
+        }
+        if (options.output != nullptr) {
+            done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!done) {
+                const DWORD error = GetLastError();
+                lastError_ = error;
+                return false;
+            }
         }
         SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
         SetHandleInformation(nullInput.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -215,30 +255,28 @@ bool ChildProcess::start(const wchar_t* application, const wchar_t* commandLine,
     // caller says so, and it runs all the same.
     jobError_ = JoinLauncherJob(process.get());
 
-    Reader* reader = nullptr;
     if (options.output != nullptr) {
-        reader = new (std::nothrow) Reader;
-        HANDLE readerThread = nullptr;
-        if (reader != nullptr) {
+        const std::shared_ptr<Reader> reader(new (std::nothrow) Reader);
+        bool readerStarted = false;
+        if (reader == nullptr) {
+            lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+        } else {
             reader->sink = options.output;
             reader->pipe = std::move(readEnd);
             reader->done = std::move(done);
             options.output->childCreated(info.dwProcessId);
-            readerThread = CreateThread(nullptr, 0, &ReaderMain, reader, 0, nullptr);
+            readerStarted = startReader(reader);
         }
-        if (readerThread == nullptr) {
+        if (!readerStarted) {
             // Without a reader the child would block on a full pipe.
-            lastError_ = reader == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-            delete reader;
             TerminateProcess(process.get(), ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
-        readerThread_.reset(readerThread);
-        reader_ = reader;
     }
     // A child left suspended would be waited for for ever.
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-        lastError_ = GetLastError();
+        const DWORD error = GetLastError();
+        lastError_ = error;
         TerminateProcess(process.get(), 1);
         process_ = std::move(process);
         finish();
@@ -288,8 +326,7 @@ void ChildProcess::finish()
             ScopedLock lock(reader_->lock);
             reader_->sink = nullptr;
         }
-        reader_->release();
-        reader_ = nullptr;
+        reader_.reset();
     }
     readerThread_.reset();
     process_.reset();

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "support/handles.h"
 
 // Receives a child's output, on the reader thread, one call at a time.
@@ -89,11 +91,12 @@ public:
 private:
     struct Reader;
     static DWORD WINAPI ReaderMain(void* context);
+    bool startReader(const std::shared_ptr<Reader>& reader);
     bool waitFor(HANDLE object, DWORD timeoutMs) const;
 
     UniqueKernelHandle process_;
     UniqueKernelHandle readerThread_;
-    Reader* reader_ = nullptr;
+    std::shared_ptr<Reader> reader_;
     DWORD processId_ = 0;
     DWORD lastError_ = 0;
     DWORD jobError_ = ERROR_SUCCESS;
