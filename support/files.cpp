@@ -10,18 +10,25 @@ bool FinalPathOf(const wchar_t* path, std::wstring& finalPath, DWORD& error)
     UniqueFileHandle file(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) {
-        error = GetLastError();
+        const DWORD openError = GetLastError();
+        error = openError;
         return false;
     }
     const DWORD needed = GetFinalPathNameByHandleW(file.get(), nullptr, 0, FILE_NAME_NORMALIZED);
     if (needed == 0) {
-        error = GetLastError();
+        const DWORD sizeError = GetLastError();
+        error = sizeError;
         return false;
     }
     finalPath.assign(needed, L'\0');
     const DWORD length = GetFinalPathNameByHandleW(file.get(), &finalPath[0], needed, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= needed) {
-        error = length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+    if (length == 0) {
+        const DWORD nameError = GetLastError();
+        error = nameError;
+        return false;
+    }
+    if (length >= needed) {
+        error = ERROR_INSUFFICIENT_BUFFER;
         return false;
     }
     finalPath.resize(length);

@@ -15,13 +15,15 @@ JobRecord CreateKillOnCloseJob()
     JobRecord record;
     record.job.reset(CreateJobObjectW(nullptr, nullptr));
     if (!record.job) {
-        record.error = GetLastError();
+        const DWORD error = GetLastError();
+        record.error = error;
         return record;
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!SetInformationJobObject(record.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-        record.error = GetLastError();
+        const DWORD error = GetLastError();
+        record.error = error;
         record.job.reset();
     }
     return record;
