@@ -5,7 +5,8 @@ set(OV_PORTABLE_SOURCES
   support/strings.cpp
   support/text.cpp
   support/config.cpp
-  launcher/command_line.cpp)
+  launcher/command_line.cpp
+  launcher/access_rule.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
   support/system.cpp
