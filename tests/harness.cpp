@@ -148,7 +148,7 @@ bool PlaceCopy(const std::wstring& source, const std::wstring& target)
 TempDir::TempDir(const std::wstring& name, const std::wstring& parent)
 {
     static std::atomic<unsigned> counter{0};
-    path_ = (parent.empty() ? TestBinDir() + L"\\test-tmp" : parent) + L"\\" + name + L"-" +
+    path_ = (parent.empty() ? std::wstring(L"T:\\test-tmp") : parent) + L"\\" + name + L"-" +
             std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
     RemoveTree(path_);
     MakeFolders(path_);

@@ -50,8 +50,9 @@ bool WriteTextFile(const std::wstring& path, const std::string& bytes);
 std::string ReadTextFile(const std::wstring& path);
 std::vector<std::string> SplitLines(const std::string& text);
 
-// A fresh folder below `parent` (by default the build's test-tmp folder),
-// removed with its content.
+// A fresh folder below `parent` (by default test-tmp in the build folder,
+// reached through its own drive T: so that the folders above it are the
+// build's alone: scripts/wine-prefix.sh), removed with its content.
 class TempDir {
 public:
     explicit TempDir(const std::wstring& name = L"t", const std::wstring& parent = std::wstring());
