@@ -124,7 +124,8 @@ bool FromSearchPath(wchar_t (&candidate)[kPathChars])
         if (FormCandidate(candidate, folder.c_str(), name) && IsPresent(candidate)) {
             const size_t end = folder.find_last_not_of(L"\\/");
             const size_t slash = folder.find_last_of(L"\\/", end);
-            if (slash != std::wstring::npos && _wcsicmp(folder.substr(slash + 1, end - slash).c_str(), L"javapath") == 0)
+            if (slash != std::wstring::npos &&
+                _wcsicmp(folder.substr(slash + 1, end - slash).c_str(), L"javapath") == 0)
                 g_javaOrigin.keys.assign(std::begin(kJavaPathShimKeys), std::end(kJavaPathShimKeys));
             return true;
         }

@@ -208,7 +208,8 @@ void CheckObject(Scan& scan, const std::wstring& path, uint32_t changeRights = k
         return;
     }
     bool ownerUntrusted = false;
-    std::vector<SidBytes> changers = Changers(descriptor.get(), scan.trusted, changeRights, kFileMapping, ownerUntrusted);
+    std::vector<SidBytes> changers =
+        Changers(descriptor.get(), scan.trusted, changeRights, kFileMapping, ownerUntrusted);
     AddFindings(scan, object, std::move(changers), ownerUntrusted);
 }
 
@@ -461,7 +462,7 @@ std::wstring Advice(const AdviceTarget& target)
             L"Permissions dialog of regedit, or from an elevated PowerShell prompt:\n"
             L"$k = 'Registry::HKEY_LOCAL_MACHINE%s'; $a = Get-Acl $k; $a.SetAccessRuleProtection($true, $true); "
             L"Set-Acl $k $a; $a = Get-Acl $k; "
-            L"foreach ($s in %s) { $a.PurgeAccessRules([Security.Principal.SecurityIdentifier]$s) }; %sSet-Acl $k $a",
+            L"foreach ($s in @(%s)) { $a.PurgeAccessRules([Security.Principal.SecurityIdentifier]$s) }; %sSet-Acl $k $a",
             name, target.name.substr(4).c_str(), quoted.c_str(),
             target.ownerUntrusted ? L"$a.SetOwner([Security.Principal.SecurityIdentifier]'S-1-5-32-544'); " : L"");
     }

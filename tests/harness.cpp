@@ -254,7 +254,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line)
 void ResetProductKey()
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
-    const std::wstring trust = std::wstring(kPrefixUserSid) + L'\0';
+    const std::wstring trust = std::wstring(kPrefixUserSid) + L'\0' + kPrefixGroupSid + L'\0';
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRegistryKey, L"TrustedAccounts", REG_MULTI_SZ, trust.c_str(),
                     static_cast<DWORD>((trust.size() + 1) * sizeof(wchar_t)));
 }

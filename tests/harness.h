@@ -108,9 +108,12 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line);
 
 // Wine makes the prefix's user the owner of every file, with full control:
 // tests trust it as an administrator would trust a deployment account. The
-// product's key starts each test holding only TrustedAccounts with it, and
+// product's key starts each test holding only TrustedAccounts with them, and
 // a ScopedRegistryKey of that key keeps and restores the value.
 constexpr wchar_t kPrefixUserSid[] = L"S-1-5-21-0-0-0-1000";
+// Wine makes the user's primary group the owner of each key it creates:
+// trusted alike.
+constexpr wchar_t kPrefixGroupSid[] = L"S-1-5-21-0-0-0-513";
 void ResetProductKey();
 
 // A registry key below HKLM, deleted with its subkeys when this goes away.
