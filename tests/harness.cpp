@@ -414,7 +414,10 @@ bool EveryoneMayAddFiles(const std::wstring& path)
 }
 }  // namespace
 
-bool SetUnixMode(const std::wstring& path, const char* octalMode)
+namespace {
+// Starts the Unix program `program` with `arguments`, in which each %s is
+// replaced, in turn, by the quoted Unix name of a path of `paths`.
+bool StartUnixProgram(const char* program, const std::wstring& arguments, const std::vector<std::wstring>& paths)
 {
     using UnixName = char*(CDECL*)(const wchar_t*);
     using DosName = wchar_t*(CDECL*)(const char*);
@@ -423,26 +426,46 @@ bool SetUnixMode(const std::wstring& path, const char* octalMode)
     const auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_dos_file_name")));
     if (unixName == nullptr || dosName == nullptr)
         return false;
-    char* unixPath = unixName(path.c_str());
-    wchar_t* chmod = dosName("/bin/chmod");
-    // Wine runs a Unix program as a process of its own that it cannot wait
-    // for, so the change is awaited in the DACL.
-    const bool named = unixPath != nullptr && chmod != nullptr;
-    std::wstring commandLine = named ? L"chmod " + Widen(octalMode) + L" " + Quote(Widen(unixPath)) : L"";
-    const std::wstring program = named ? chmod : L"";
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    HeapFree(GetProcessHeap(), 0, chmod);
-    if (!named)
+    std::wstring commandLine = Widen(program).substr(Widen(program).find_last_of(L'/') + 1) + L" " + arguments;
+    bool named = true;
+    for (const std::wstring& path : paths) {
+        char* unixPath = unixName(path.c_str());
+        named = named && unixPath != nullptr;
+        const size_t at = commandLine.find(L"%s");
+        if (unixPath != nullptr && at != std::wstring::npos)
+            commandLine.replace(at, 2, Quote(Widen(unixPath)));
+        HeapFree(GetProcessHeap(), 0, unixPath);
+    }
+    wchar_t* programPath = dosName(program);
+    const std::wstring dosProgram = programPath != nullptr ? programPath : L"";
+    HeapFree(GetProcessHeap(), 0, programPath);
+    if (!named || dosProgram.empty())
         return false;
     // Not StartChild: Wine gives a Unix program no handle that a job or
     // ResumeThread accepts.
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(dosProgram.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &info))
         return false;
     UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    return true;
+}
+}  // namespace
+
+// Wine runs a Unix program as a process of its own that it cannot wait
+// for, so each change is awaited in what it changes.
+bool SetUnixMode(const std::wstring& path, const char* octalMode)
+{
+    if (!StartUnixProgram("/bin/chmod", Widen(octalMode) + L" %s", {path}))
+        return false;
     const bool othersWrite = (strtoul(octalMode, nullptr, 8) & 02) != 0;
     return WaitUntil([&] { return EveryoneMayAddFiles(path) == othersWrite; }, 5000, 20);
+}
+
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link)
+{
+    return StartUnixProgram("/bin/ln", L"-s %s %s", {target, link}) &&
+           WaitUntil([&] { return FileExists(link); }, 5000, 20);
 }

@@ -134,3 +134,34 @@ TEST_F(LauncherRunTest, InstallNamesTheFolderAboveTheProductKeyAndTheLogFolder)
                                       std::string("SetAccessRuleProtection($true, $true)"), std::string("('S-1-1-0')")})
         EXPECT_NE(result.output.find(advice), std::string::npos) << advice << "\n" << result.output;
 }
+
+TEST_F(LauncherRunTest, EachRunNamesEarlierPathFoldersAndTheHomeBehindALink)
+{
+    // PATH leads first to a folder that Everyone may add a java.exe to, then
+    // to a link whose runtime's lib folder Everyone may change.
+    Install install(L"install", /*withJava=*/false);
+    TempDir earlier(L"earlier"), jdk(L"jdk"), links(L"links");
+    ASSERT_TRUE(SetUnixMode(earlier.path(), "0777"));
+    PlaceFakeJava(jdk / L"bin\\java.exe");
+    MakeFolders(jdk / L"lib");
+    ASSERT_TRUE(SetUnixMode(jdk / L"lib", "0777"));
+    ASSERT_TRUE(MakeUnixLink(jdk / L"bin\\java.exe", links / L"java.exe"));
+    SetServerMode(links / L"java.exe", "hang");
+    ScopedEnv path(L"PATH", (earlier.path() + L";" + links.path() + L";C:\\windows\\system32").c_str());
+    std::vector<std::string> expected;
+    for (const std::wstring& folder : {earlier.path(), jdk / L"lib"})
+        expected.push_back("WARNING permissions: Everyone can change \"" + Narrow(folder) +
+                           "\" (run as SYSTEM by this service)");
+    {
+        OutputCollector run(Quote(install.exe()));
+        ASSERT_TRUE(run.execute());
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const std::vector<std::string> log = ReadLogMessages(install.log());
+                return Contains(log, expected[0]) && Contains(log, expected[1]);
+            },
+            30000, 100))
+            << ReadTextFile(install.log());
+    }
+    EXPECT_TRUE(WaitForNoProcessBelow(links.path(), 15000));
+}
