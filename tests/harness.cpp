@@ -412,53 +412,46 @@ bool EveryoneMayAddFiles(const std::wstring& path)
     LocalFree(descriptor);
     return may;
 }
-}  // namespace
-
-namespace {
-// Starts the Unix program `program` with `arguments`, in which each %s is
-// replaced, in turn, by the quoted Unix name of a path of `paths`.
-bool StartUnixProgram(const char* program, const std::wstring& arguments, const std::vector<std::wstring>& paths)
+// The quoted Unix name of a path in the prefix; empty when it has none.
+std::wstring UnixArgument(const std::wstring& path)
 {
     using UnixName = char*(CDECL*)(const wchar_t*);
-    using DosName = wchar_t*(CDECL*)(const char*);
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+    char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+    const std::wstring quoted = name != nullptr ? Quote(Widen(name)) : std::wstring();
+    HeapFree(GetProcessHeap(), 0, name);
+    return quoted;
+}
+
+// Starts /bin/`program`. Wine runs a Unix program as a process of its own
+// that it cannot wait for: the callers await what it changes.
+bool StartUnixProgram(const char* program, const std::wstring& arguments)
+{
+    using DosName = wchar_t*(CDECL*)(const char*);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     const auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_dos_file_name")));
-    if (unixName == nullptr || dosName == nullptr)
-        return false;
-    std::wstring commandLine = Widen(program).substr(Widen(program).find_last_of(L'/') + 1) + L" " + arguments;
-    bool named = true;
-    for (const std::wstring& path : paths) {
-        char* unixPath = unixName(path.c_str());
-        named = named && unixPath != nullptr;
-        const size_t at = commandLine.find(L"%s");
-        if (unixPath != nullptr && at != std::wstring::npos)
-            commandLine.replace(at, 2, Quote(Widen(unixPath)));
-        HeapFree(GetProcessHeap(), 0, unixPath);
-    }
-    wchar_t* programPath = dosName(program);
-    const std::wstring dosProgram = programPath != nullptr ? programPath : L"";
-    HeapFree(GetProcessHeap(), 0, programPath);
-    if (!named || dosProgram.empty())
-        return false;
+    wchar_t* path = dosName != nullptr ? dosName((std::string("/bin/") + program).c_str()) : nullptr;
+    const std::wstring dosProgram = path != nullptr ? path : L"";
+    HeapFree(GetProcessHeap(), 0, path);
+    std::wstring commandLine = Widen(program) + L" " + arguments;
     // Not StartChild: Wine gives a Unix program no handle that a job or
     // ResumeThread accepts.
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(dosProgram.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
+    if (dosProgram.empty() || !CreateProcessW(dosProgram.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                              nullptr, nullptr, &startup, &info))
         return false;
     UniqueKernelHandle process(info.hProcess), thread(info.hThread);
     return true;
 }
 }  // namespace
 
-// Wine runs a Unix program as a process of its own that it cannot wait
-// for, so each change is awaited in what it changes.
 bool SetUnixMode(const std::wstring& path, const char* octalMode)
 {
-    if (!StartUnixProgram("/bin/chmod", Widen(octalMode) + L" %s", {path}))
+    const std::wstring name = UnixArgument(path);
+    if (name.empty() || !StartUnixProgram("chmod", Widen(octalMode) + L" " + name))
         return false;
     const bool othersWrite = (strtoul(octalMode, nullptr, 8) & 02) != 0;
     return WaitUntil([&] { return EveryoneMayAddFiles(path) == othersWrite; }, 5000, 20);
@@ -466,6 +459,7 @@ bool SetUnixMode(const std::wstring& path, const char* octalMode)
 
 bool MakeUnixLink(const std::wstring& target, const std::wstring& link)
 {
-    return StartUnixProgram("/bin/ln", L"-s %s %s", {target, link}) &&
+    const std::wstring from = UnixArgument(target), to = UnixArgument(link);
+    return !from.empty() && !to.empty() && StartUnixProgram("ln", L"-s " + from + L" " + to) &&
            WaitUntil([&] { return FileExists(link); }, 5000, 20);
 }

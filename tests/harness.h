@@ -182,6 +182,5 @@ bool WaitUntil(Done done, DWORD timeoutMs, DWORD pollMs = 50)
 // entry from those bits, and keeps no DACL set through the API. Returns once
 // Wine shows the change, false when it did not within a few seconds.
 bool SetUnixMode(const std::wstring& path, const char* octalMode);
-// Makes `link` a Unix symbolic link to `target`, which the prefix's programs
-// see as the file itself; GetFinalPathNameByHandleW gives the target's path.
+// Makes `link` a Unix symbolic link to `target`: a link that Windows programs follow.
 bool MakeUnixLink(const std::wstring& target, const std::wstring& link);

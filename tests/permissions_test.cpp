@@ -79,17 +79,14 @@ class ScopedKeyDacl {
 public:
     explicit ScopedKeyDacl(const wchar_t* subKey)
     {
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, READ_CONTROL | WRITE_DAC, key_.put());
-        DWORD bytes = 0;
-        RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, nullptr, &bytes);
-        saved_.resize(bytes);
-        kept_ = key_ && bytes > 0 &&
-                RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, saved_.data(), &bytes) == ERROR_SUCCESS;
+        DWORD bytes = sizeof(saved_);
+        kept_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, READ_CONTROL | WRITE_DAC, key_.put()) == ERROR_SUCCESS &&
+                RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, saved_, &bytes) == ERROR_SUCCESS;
     }
     ~ScopedKeyDacl()
     {
         if (kept_)
-            RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, saved_.data());
+            RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, saved_);
     }
     bool set(const wchar_t* sddl)
     {
@@ -101,7 +98,7 @@ public:
 
 private:
     UniqueRegistryKey key_;
-    std::vector<BYTE> saved_;
+    alignas(8) BYTE saved_[4096];
     bool kept_ = false;
 };
 
