@@ -363,8 +363,12 @@ std::vector<ScanItem> ScanItems(const PermissionInputs& inputs)
     std::vector<ScanItem> items;
     if (!install.empty())
         items.push_back({install, ItemKind::kObject, install});
-    if (!inputs.launcherExe.empty())
+    if (!inputs.launcherExe.empty()) {
+        // Where it differs from the install: the system looks for the DLLs
+        // that the launcher loads in its folder first.
+        items.push_back({FolderOf(inputs.launcherExe), ItemKind::kObject, FolderOf(inputs.launcherExe)});
         items.push_back({inputs.launcherExe, ItemKind::kObject, FolderOf(inputs.launcherExe)});
+    }
     const std::wstring configFolder = FolderOf(inputs.configFile);
     if (!inputs.configFile.empty()) {
         items.push_back({configFolder, ItemKind::kObject, configFolder});
