@@ -19,7 +19,7 @@ int wmain(int argc, wchar_t** argv)
         // ignored; take it back first.
         SetConsoleCtrlHandler(nullptr, FALSE);
         SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
-        return RunLauncher();
+        return ForegroundExitCode(RunLauncher());
     }
 
     const wchar_t* word = argv[1];

@@ -6,6 +6,7 @@ set(OV_PORTABLE_SOURCES
   support/text.cpp
   support/config.cpp
   launcher/command_line.cpp
+  launcher/health_address.cpp
   launcher/access_rule.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
@@ -20,6 +21,7 @@ set(OV_WINDOWS_SOURCES
   launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
+  launcher/health.cpp
   launcher/server_output.cpp
   launcher/stop.cpp
   service/host.cpp

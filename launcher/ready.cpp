@@ -1,9 +1,9 @@
-// Readiness: the server counts as up once Jetty's stop port answers. Jetty
-// opens it as soon as it begins to start, before the web application is
-// deployed; a JVM that cannot start never opens it.
-#include <winsock2.h>
-
+// Readiness: Jetty opens its stop port as soon as it begins to start, then
+// deploys the web application, then opens its HTTP connector; a JVM that
+// cannot start never opens the port. So the server is up once the stop
+// port answers and then, where there is one, the web UI's address.
 #include "launcher/command_line.h"
+#include "launcher/health.h"
 #include "launcher/run.h"
 #include "support/handles.h"
 
@@ -18,21 +18,12 @@ constexpr DWORD kMaxProbeIntervalMs = 100;
 constexpr DWORD kProbeIntervalShare = 10;
 constexpr DWORD kReadyProgressIntervalMs = 1000;
 
-struct SocketTraits {
-    using Value = SOCKET;
-    static Value empty() { return INVALID_SOCKET; }
-    static bool valid(Value v) { return v != INVALID_SOCKET; }
-    static void close(Value v) { closesocket(v); }
-};
-using UniqueSocket = UniqueHandle<SocketTraits>;
-
-bool WinsockStarted()
+DWORD ProbeInterval(ULONGLONG ranMs)
 {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
+    const ULONGLONG share = ranMs / kProbeIntervalShare;
+    return static_cast<DWORD>(share < kMinProbeIntervalMs   ? kMinProbeIntervalMs
+                              : share > kMaxProbeIntervalMs ? kMaxProbeIntervalMs
+                                                            : share);
 }
 
 // Starts a connection to the stop port that signals `event` once it has
@@ -73,10 +64,7 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG started
             lastProgress = now;
             ReportRunProgress();
         }
-        const ULONGLONG share = (now - startedAt) / kProbeIntervalShare;
-        const ULONGLONG cycleEnd = now + (share < kMinProbeIntervalMs   ? kMinProbeIntervalMs
-                                          : share > kMaxProbeIntervalMs ? kMaxProbeIntervalMs
-                                                                        : share);
+        const ULONGLONG cycleEnd = now + ProbeInterval(now - startedAt);
         UniqueSocket probe = canProbe ? StartProbe(connected.get()) : UniqueSocket();
         // A probe still pending at the end of its cycle is dropped: the next
         // one finds a port that has opened meanwhile at its first attempt.
@@ -96,6 +84,41 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG started
                 return ServerWait::kReady;
             // Refused: nothing listens yet. Wait out the cycle.
             probe.reset();
+        }
+    }
+}
+
+ServerWait WaitForWebReady(const HealthAddress& address, DWORD answerMs, HANDLE server, HANDLE stopEvent,
+                           ULONGLONG startedAt, DWORD untilMs, int& status)
+{
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        if (now - startedAt >= untilMs)
+            return ServerWait::kTimedOut;
+        const DWORD left = static_cast<DWORD>(untilMs - (now - startedAt));
+        const DWORD cycleMs = ProbeInterval(now - startedAt);
+        // A connection still pending at the cycle's end is dropped, as for
+        // the stop port; a connected one gets the whole answer time, since
+        // the first request to a web application can take a while.
+        const ProbeResult result = ProbeHealthAddress(address, server, stopEvent, cycleMs < left ? cycleMs : left,
+                                                      answerMs < left ? answerMs : left, status,
+                                                      &ReportRunProgress);
+        if (result == ProbeResult::kServerEnded)
+            return ServerWait::kEnded;
+        if (result == ProbeResult::kStopRequested)
+            return ServerWait::kStopRequested;
+        if (result == ProbeResult::kAnswered && (address.https || StatusShowsReady(status)))
+            return ServerWait::kReady;
+        ReportRunProgress();
+        const ULONGLONG cycleEnd = now + cycleMs;
+        now = GetTickCount64();
+        if (now < cycleEnd) {
+            const HANDLE waits[] = {server, stopEvent};
+            const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(cycleEnd - now));
+            if (woken == WAIT_OBJECT_0)
+                return ServerWait::kEnded;
+            if (woken == WAIT_OBJECT_0 + 1)
+                return ServerWait::kStopRequested;
         }
     }
 }

@@ -10,18 +10,28 @@
 #include "support/executor.h"
 
 // Exit status of a launcher run.
+// A service stops with the same numbers as its service-specific exit code.
 enum RunStatus : int {
     kRunServerEnded = 0,
     kRunNoJava = 1,
     kRunCreateFailed = 2,
+    // A service's server stopped answering its health check and was stopped.
+    kRunHealthFailed = 4,
+    // Another process holds Jetty's stop port, or the web UI's port.
+    kRunStopPortInUse = 5,
+    kRunWebPortInUse = 6,
 };
 
 int RunLauncher();
+// The foreground's exit code for a run's status: a port held by another
+// process is a server that could not be created.
+int ForegroundExitCode(int runStatus);
+struct HealthSettings;
 // Creates the server process from `commandLine` and returns once it has
-// ended. With `output`, the server's output goes there instead of to the
-// launcher's console. False when it could not be created; true, without a
+// ended, with the run's status. With `output`, the server's output goes
+// there instead of to the launcher's console. kRunServerEnded, without a
 // server, when a stop came first.
-bool ExecuteServerProcess(wchar_t* commandLine, ServerOutputFile* output = nullptr);
+int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, ServerOutputFile* output = nullptr);
 
 // The stop of the server, shared by the service host (stop, shutdown and
 // pre-shutdown controls) and the foreground (Ctrl+C, Ctrl+Break, closing
@@ -47,9 +57,10 @@ std::wstring ServerLastOutput();
 // has come. `progress` is called while the run waits for the server to
 // come up and during the graceful stop, at least every
 // kStopProgressIntervalMs; `ready` once, when the server is up (or the
-// wait for it gave up with the server alive).
+// wait for it gave up with the server alive); `stopping` when the run
+// stops a server that no longer answers its health check.
 using RunReporter = void (*)();
-void SetServiceRun(RunReporter progress, RunReporter ready);
+void SetServiceRun(RunReporter progress, RunReporter ready, RunReporter stopping);
 bool IsServiceRun();
 // Waits until the current run has ended, at most `timeoutMs`; true if it has.
 bool WaitForRunEnd(DWORD timeoutMs);
@@ -64,6 +75,12 @@ constexpr DWORD kServerReadyWaitMs = 120000;
 // `startedAt` (GetTickCount64), has run `untilMs`; reports the run's
 // progress every second.
 ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG startedAt, DWORD untilMs);
+
+struct HealthAddress;
+// Then waits, in the same way, until `address` answers: an HTTP status
+// below 500 (each probe may take `answerMs`), or for https a connection.
+ServerWait WaitForWebReady(const HealthAddress& address, DWORD answerMs, HANDLE server, HANDLE stopEvent,
+                           ULONGLONG startedAt, DWORD untilMs, int& status);
 
 // Jetty's stop command waits up to 20 s itself (stop.wait=20); ours is longer.
 constexpr DWORD kStopCommandWaitMs = 30000;
@@ -84,6 +101,7 @@ void StopServer(HANDLE server, StopCause cause);
 // Report through the reporters of SetServiceRun, if there are any.
 void ReportRunProgress();
 void ReportServerReady();
+void ReportRunStopping();
 
 // Writes each line of the stop command's output to the log.
 class LoggingProcessExecutor : public ProcessExecutor {

@@ -19,6 +19,7 @@ constexpr wchar_t kShutdownTag[] = L"shutdown";
 bool g_serviceRun = false;
 RunReporter g_progressReporter = nullptr;
 RunReporter g_readyReporter = nullptr;
+RunReporter g_stoppingReporter = nullptr;
 
 // Waits up to `totalMs` in slices of kStopProgressIntervalMs, reporting
 // progress before each, so a long wait still shows the service manager a
@@ -41,11 +42,12 @@ bool WaitReportingProgress(DWORD totalMs, Wait wait)
 
 }  // namespace
 
-void SetServiceRun(RunReporter progress, RunReporter ready)
+void SetServiceRun(RunReporter progress, RunReporter ready, RunReporter stopping)
 {
     g_serviceRun = true;
     g_progressReporter = progress;
     g_readyReporter = ready;
+    g_stoppingReporter = stopping;
 }
 
 bool IsServiceRun()
@@ -63,6 +65,12 @@ void ReportServerReady()
 {
     if (g_readyReporter != nullptr)
         g_readyReporter();
+}
+
+void ReportRunStopping()
+{
+    if (g_stoppingReporter != nullptr)
+        g_stoppingReporter();
 }
 
 LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "launcher/command_line.h"
 #include "launcher/permissions.h"
 #include "launcher/run.h"
 #include "service/service.h"
@@ -60,6 +61,12 @@ const wchar_t* RunFailureWords(DWORD serviceSpecificCode, bool duringStart)
         return L"the server process could not be created";
     case kServiceExitServerEnded:
         return duringStart ? L"the server ended during start-up" : L"the server ended on its own";
+    case kRunHealthFailed:
+        return L"the server stopped answering its health check";
+    case kRunStopPortInUse:
+        return L"Jetty's stop port " OV_STOP_PORT L" is in use by another process";
+    case kRunWebPortInUse:
+        return L"the server's web port is in use by another process";
     default:
         return nullptr;
     }

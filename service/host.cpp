@@ -64,6 +64,15 @@ void ReportRunning()
         ReportLocked(SERVICE_RUNNING, 0);
 }
 
+// The run stops a server that no longer answers its health check: the
+// service is stopping from here on.
+void ReportStopping()
+{
+    ScopedLock lock(g_statusLock);
+    if (g_status.dwCurrentState == SERVICE_RUNNING || g_status.dwCurrentState == SERVICE_START_PENDING)
+        ReportLocked(SERVICE_STOP_PENDING, kPendingWaitHintMs);
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*)
 {
     EnableEventReports(kServiceName);
@@ -73,7 +82,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
         ReportLocked(SERVICE_START_PENDING, kPendingWaitHintMs);
     }
     SetProcessShutdownParameters(kShutdownLevel, 0);
-    SetServiceRun(&ReportProgress, &ReportRunning);
+    SetServiceRun(&ReportProgress, &ReportRunning, &ReportStopping);
 
     const int result = RunLauncher();
 
@@ -84,7 +93,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     ULONGLONG stopRequestedAtMs = 0;
     {
         ScopedLock lock(g_statusLock);
-        if (result == kRunNoJava || result == kRunCreateFailed)
+        if (result != kRunServerEnded)
             failure = static_cast<DWORD>(result);
         else if (ServerEndedOnItsOwn() && !g_systemShuttingDown)
             failure = kServiceExitServerEnded;

@@ -29,7 +29,7 @@ constexpr DWORD kStopServicePollMs = 200;
 constexpr DWORD kStartServiceWaitMs = kServerReadyWaitMs + 10000;
 constexpr DWORD kStartServicePollMs = 100;
 // Service-specific exit code of a service whose server ended on its own;
-// 1 and 2 are the run's own failures (no Java, no server process).
+// the others are the run's own statuses (RunStatus).
 constexpr DWORD kServiceExitServerEnded = 3;
 
 void RunService();

@@ -15,6 +15,10 @@
 //                   lines, records in spew-ms.txt how long the writes took,
 //                   then serves)
 //                   "exit-on-connect" (ends, unanswered, when a request comes)
+//  web-mode.txt:    "<port> <open-after ms> <mute-after ms>": also serves HTTP
+//                   on 127.0.0.1:<port> from <open-after> ms after its start,
+//                   answering "200 OK" until <mute-after> ms (-1: always),
+//                   then taking connections but never answering
 //  stop-mode.txt:   "normal" (default), "hang", "flood <bytes>" (that much
 //                   output first), "no-newline" (output without line breaks),
 //                   "split-utf8" (only UTF-8 output cut inside characters
@@ -142,8 +146,45 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+struct WebMode {
+    int port = 0;
+    long openAfterMs = 0;
+    long muteAfterMs = -1;
+};
+
+DWORD WINAPI ServeWeb(void* context)
+{
+    const WebMode web = *static_cast<WebMode*>(context);
+    const ULONGLONG startedAt = GetTickCount64();
+    Sleep(static_cast<DWORD>(web.openAfterMs));
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(web.port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listener, 8) != 0)
+        return 1;
+    for (;;) {
+        SOCKET client = accept(listener, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            return 1;
+        // A stuck server: the connection stays open, unanswered.
+        if (web.muteAfterMs >= 0 && GetTickCount64() - startedAt >= static_cast<ULONGLONG>(web.muteAfterMs))
+            continue;
+        char request[1024];
+        recv(client, request, sizeof(request), 0);
+        const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+        send(client, answer, sizeof(answer) - 1, 0);
+        closesocket(client);
+    }
+}
+
 int Serve(int port, const std::string& key, const std::string& mode)
 {
+    static WebMode web;
+    if (sscanf(ReadSetting(L"web-mode.txt", "").c_str(), "%d %ld %ld", &web.port, &web.openAfterMs,
+               &web.muteAfterMs) >= 2)
+        CloseHandle(CreateThread(nullptr, 0, &ServeWeb, &web, 0, nullptr));
     SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
     if (mode.rfind("listen-after ", 0) == 0)
         Sleep(static_cast<DWORD>(atoi(mode.c_str() + 13)));

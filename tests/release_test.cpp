@@ -81,7 +81,7 @@ TEST(Release, EveryEventFormatsWithItsInsertionStrings)
         {MSG_SERVICE_STARTED, 3},      {MSG_SERVER_READY, 1},      {MSG_SERVICE_STOPPED, 1},
         {MSG_STOP_COMMAND_GAVE_UP, 1}, {MSG_SERVER_TERMINATED, 1}, {MSG_WRITABLE_FOLDERS, 1},
         {MSG_CONFIG_VALUE_REFUSED, 2}, {MSG_NO_JAVA, 1},           {MSG_SERVER_NOT_CREATED, 2},
-        {MSG_SERVER_ENDED, 2}};
+        {MSG_SERVER_ENDED, 2},         {MSG_HEALTH_CHECK_FAILED, 3}};
     const HRSRC found = FindResourceW(image.get(), MAKEINTRESOURCEW(1), RT_MESSAGETABLE);
     ASSERT_NE(found, nullptr);
     const auto* table = static_cast<const MESSAGE_RESOURCE_DATA*>(LockResource(LoadResource(image.get(), found)));

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "launcher/context.h"
+#include "launcher/health.h"
 #include "launcher/permissions.h"
 #include "launcher/version.h"
 #include "support/error_text.h"
@@ -655,4 +656,92 @@ TEST_F(ServiceTest, AnOutputFileThatCannotBeOpenedCostsOneErrorAndNothingElse)
         errors += m.rfind("ERROR startup: Cannot open the server output file \"" + Narrow(output) + "\" (", 0) == 0;
     EXPECT_EQ(errors, 1);
     EXPECT_TRUE(WaitForNoProcessBelow(install.root(), 15000));
+}
+
+namespace {
+
+// The stand-in's web UI; the real one's 8080 may be busy on this machine.
+constexpr int kTestWebPort = 17080;
+
+void SetWebMode(const Install& install, long openAfterMs, long muteAfterMs)
+{
+    WriteTextFile(install.root() + L"\\jre\\bin\\web-mode.txt",
+                  std::to_string(kTestWebPort) + " " + std::to_string(openAfterMs) + " " + std::to_string(muteAfterMs));
+}
+
+}  // namespace
+
+TEST_F(ServiceTest, StartReturnsOnceTheWebUiAnswers)
+{
+    ASSERT_TRUE(WaitForPortState(kTestWebPort, false, 30000)) << "port " << kTestWebPort << " is busy";
+    Install install;
+    SetWebMode(install, 2000, -1);
+    // The address comes from the Jetty base, as Jetty's start reads it.
+    WriteTextFile(install.root() + L"\\jetty-base\\start.ini", "--module=http\njetty.http.port=17080\n");
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    EXPECT_EQ(Command(install, L"start"), "Orvane Web UI service started successfully\n");
+    // The first request after start's success is answered, with no retry.
+    HealthAddress address;
+    ASSERT_EQ(ParseHealthUrl(L"http://127.0.0.1:17080/", address), HealthAddressParse::kAddress);
+    int status = 0;
+    EXPECT_EQ(ProbeHealthAddress(address, nullptr, nullptr, 5000, 5000, status), ProbeResult::kAnswered);
+    EXPECT_EQ(status, 200);
+    unsigned readyMs = 0;
+    for (const std::string& m : ReadLogMessages(install.log()))
+        sscanf(m.c_str(), "INFO startup: Server is ready: http://127.0.0.1:17080/ answered HTTP 200 after %u ms",
+               &readyMs);
+    EXPECT_GE(readyMs, 2000u);
+}
+
+TEST_F(ServiceTest, AServerThatStopsAnsweringIsStoppedGracefullyForARestart)
+{
+    ASSERT_TRUE(WaitForPortState(kTestWebPort, false, 30000)) << "port " << kTestWebPort << " is busy";
+    Install install;
+    SetWebMode(install, 0, 4000);
+    WriteTextFile(install.root() + L"\\etc\\launcher.conf",
+                  "[Launcher]\nHealthCheckUrl = http://127.0.0.1:17080/ui\nHealthCheckIntervalSeconds = 1\n"
+                  "HealthCheckTimeoutSeconds = 1\nHealthCheckFailures = 2\n");
+    ASSERT_TRUE(Started(install));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED, 60000));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryStatus(status));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, static_cast<DWORD>(kRunHealthFailed));
+    const std::vector<std::string> messages = ReadLogMessages(install.log());
+    EXPECT_TRUE(Contains(messages, "WARNING health: http://127.0.0.1:17080/ui has not answered 2 checks in a row "
+                                   "(no answer in 1 s)"));
+    // Stopped through its stop command, not killed, and not taken for a crash.
+    EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
+    for (const std::string& m : messages)
+        EXPECT_EQ(m.find("WARNING shutdown:"), std::string::npos) << m;
+    EXPECT_EQ(Command(install, L"status", kExitNotRunning),
+              "ovWebUI: STOPPED (1066, code 4: the server stopped answering its health check)\n");
+}
+
+TEST_F(ServiceTest, AnotherProcessOnTheStopPortKeepsTheServerFromStarting)
+{
+    Install install;
+    UniqueSocket stranger(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kStopPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(stranger.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(stranger.get(), 4), 0);
+
+    const RunResult run = RunCommand(Quote(install.exe()), 60000);
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(kRunCreateFailed));
+    // Wine's TCP table names no owner; Windows' names this test.
+    const std::string held = "ERROR: Jetty's stop port " + std::to_string(kStopPort) + " is already in use by ";
+    const std::string hint = "; is the service running? (ovwebui.exe status)\n";
+    EXPECT_TRUE(run.output.find(held + "another process" + hint) != std::string::npos ||
+                run.output.find(held + "process " + std::to_string(GetCurrentProcessId()) + " (") != std::string::npos)
+        << run.output;
+    EXPECT_FALSE(ReadInvocation(install.java(), "server").present);
+
+    ASSERT_EQ(Command(install, L"install"), "Orvane Web UI service created successfully\n");
+    EXPECT_EQ(Command(install, L"start", ERROR_SERVICE_SPECIFIC_ERROR),
+              "ERROR: Cannot start service named 'ovWebUI' (Jetty's stop port " + std::to_string(kStopPort) +
+                  " is in use by another process; see the launcher log)\n");
+    EXPECT_FALSE(ReadInvocation(install.java(), "server").present);
 }

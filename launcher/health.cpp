@@ -1,0 +1,365 @@
+#include "launcher/health.h"
+
+#include <iphlpapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cwchar>
+
+#include "support/child_process.h"
+#include "support/console.h"
+#include "support/strings.h"
+
+namespace {
+
+constexpr DWORD kMaxIntervalSeconds = 86400;
+constexpr DWORD kMaxTimeoutSeconds = 3600;
+constexpr unsigned kMaxFailuresInRow = 1000;
+// More than any start.ini holds; a bigger file is not Jetty's.
+constexpr DWORD kMaxIniBytes = 1024 * 1024;
+constexpr DWORD kProgressSliceMs = 1000;
+constexpr size_t kTcpTableFirstBytes = 16 * 1024;
+// The status line is all the probe reads.
+constexpr size_t kMaxAnswerBytes = 64;
+
+sockaddr_in SocketAddress(uint32_t ipv4, uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(ipv4);
+    return address;
+}
+
+bool ReadSmallFile(const std::wstring& path, std::string& text)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxIniBytes)
+        return false;
+    text.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!text.empty() && !ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr))
+        return false;
+    text.resize(read);
+    return true;
+}
+
+// start.ini, then start.d's *.ini in name order, as Jetty's start reads them.
+std::vector<std::string> ReadJettyBaseSettings(const wchar_t* installDir)
+{
+    std::vector<std::string> texts;
+    const std::wstring base = std::wstring(installDir) + L"\\jetty-base\\";
+    std::string text;
+    if (ReadSmallFile(base + L"start.ini", text))
+        texts.push_back(text);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle find(FindFirstFileExW((base + L"start.d\\*.ini").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0));
+    if (find) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                names.push_back(found.cFileName);
+        } while (FindNextFileW(find.get(), &found));
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::wstring& name : names)
+        if (ReadSmallFile(base + L"start.d\\" + name, text))
+            texts.push_back(text);
+    return texts;
+}
+
+void ReadCount(const Config& config, const wchar_t* key, unsigned max, unsigned& value,
+               std::vector<std::wstring>& warnings)
+{
+    const std::wstring path = std::wstring(L"/Launcher/") + key;
+    const wchar_t* text = config.getValue(path.c_str(), nullptr, 0);
+    unsigned parsed = 0;
+    if (text == nullptr)
+        return;
+    if (ParseWholeNumber(text, max, parsed) && (parsed > 0 || wcscmp(key, L"HealthCheckIntervalSeconds") == 0)) {
+        value = parsed;
+        return;
+    }
+    warnings.push_back(FormatWide(L"The value of %s is not a whole number from %u to %u; using %u", key,
+                                  wcscmp(key, L"HealthCheckIntervalSeconds") == 0 ? 0u : 1u, max, value));
+}
+
+using GetExtendedTcpTableFunction = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+
+// Loaded only when needed: once a server has been created, or a port is
+// found taken. From the system folder only, as the launcher runs as SYSTEM.
+GetExtendedTcpTableFunction TcpTableFunction()
+{
+    static const GetExtendedTcpTableFunction function = [] {
+        const HMODULE module = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return module == nullptr ? nullptr
+                                 : reinterpret_cast<GetExtendedTcpTableFunction>(
+                                       reinterpret_cast<void*>(GetProcAddress(module, "GetExtendedTcpTable")));
+    }();
+    return function;
+}
+
+// The snapshot's entry of `pid`; false when it has none.
+bool FindProcessEntry(DWORD pid, PROCESSENTRY32W& entry)
+{
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return false;
+    entry = PROCESSENTRY32W{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ProcessID == pid)
+            return true;
+    return false;
+}
+
+std::wstring ProcessImageName(DWORD pid)
+{
+    PROCESSENTRY32W entry;
+    return FindProcessEntry(pid, entry) ? entry.szExeFile : std::wstring();
+}
+
+}  // namespace
+
+bool WinsockStarted()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+HealthSettings ReadHealthSettings(const Config& config, const wchar_t* installDir)
+{
+    HealthSettings settings;
+    const wchar_t* url = config.getValue(L"/Launcher/HealthCheckUrl", nullptr, 0);
+    HealthAddressParse parse;
+    if (url != nullptr) {
+        settings.source = L"HealthCheckUrl";
+        parse = ParseHealthUrl(url, settings.address);
+    } else {
+        settings.source = L"the Jetty base's start.ini and start.d";
+        parse = DeriveHealthAddress(ReadJettyBaseSettings(installDir), settings.address);
+    }
+    switch (parse) {
+    case HealthAddressParse::kAddress:
+        settings.enabled = true;
+        break;
+    case HealthAddressParse::kOff:
+        break;
+    case HealthAddressParse::kMalformed:
+        settings.warnings.push_back(
+            url != nullptr
+                ? FormatWide(L"The value of HealthCheckUrl is not an http:// or https:// address with an IP address "
+                             L"and a port; checking Jetty's stop port alone")
+                : FormatWide(L"The Jetty base's HTTP port is not a number; set HealthCheckUrl to have the web UI "
+                             L"checked"));
+        break;
+    case HealthAddressParse::kHostName:
+        settings.warnings.push_back(FormatWide(
+            L"The host of the web UI's address (from %s) is a name, which the launcher does not look up; set "
+            L"HealthCheckUrl with an IP address to have the web UI checked",
+            settings.source.c_str()));
+        break;
+    }
+    unsigned intervalSeconds = settings.intervalMs / 1000, timeoutSeconds = settings.timeoutMs / 1000;
+    ReadCount(config, L"HealthCheckIntervalSeconds", kMaxIntervalSeconds, intervalSeconds, settings.warnings);
+    ReadCount(config, L"HealthCheckTimeoutSeconds", kMaxTimeoutSeconds, timeoutSeconds, settings.warnings);
+    ReadCount(config, L"HealthCheckFailures", kMaxFailuresInRow, settings.failuresInRow, settings.warnings);
+    settings.intervalMs = intervalSeconds * 1000;
+    settings.timeoutMs = timeoutSeconds * 1000;
+    return settings;
+}
+
+bool PortAnswers(uint32_t ipv4, uint16_t port)
+{
+    if (!WinsockStarted())
+        return false;
+    UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    if (!probe || ioctlsocket(probe.get(), FIONBIO, &nonBlocking) != 0)
+        return false;
+    const sockaddr_in address = SocketAddress(ipv4, port);
+    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+        return true;
+    if (WSAGetLastError() != WSAEWOULDBLOCK)
+        return false;
+    fd_set connected, failed;
+    FD_ZERO(&connected);
+    FD_ZERO(&failed);
+    FD_SET(probe.get(), &connected);
+    FD_SET(probe.get(), &failed);
+    timeval wait{0, static_cast<long>(kPortLookMs * 1000)};
+    return select(0, nullptr, &connected, &failed, &wait) > 0 && FD_ISSET(probe.get(), &connected);
+}
+
+bool IsLocalAddress(uint32_t ipv4)
+{
+    if ((ipv4 >> 24) == 127)
+        return true;
+    // Only an address of this machine can be bound to.
+    UniqueSocket probe(WinsockStarted() ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
+    const sockaddr_in address = SocketAddress(ipv4, 0);
+    return probe && bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+}
+
+void PreparePortListenerLookup()
+{
+    TcpTableFunction();
+}
+
+std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
+{
+    std::vector<DWORD> pids;
+    known = false;
+    const GetExtendedTcpTableFunction getTable = TcpTableFunction();
+    if (getTable == nullptr)
+        return pids;
+    // Room for a few hundred listeners at once: under Wine each call costs
+    // about 10 ms, so the usual case makes one.
+    std::vector<BYTE> buffer(kTcpTableFirstBytes);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+    // The table may grow between two calls.
+    for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        buffer.resize(size);
+        result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+    }
+    if (result != NO_ERROR)
+        return pids;
+    known = true;
+    const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+    for (DWORD i = 0; i < table->dwNumEntries; ++i)
+        if (ntohs(static_cast<u_short>(table->table[i].dwLocalPort)) == port)
+            pids.push_back(table->table[i].dwOwningPid);
+    return pids;
+}
+
+std::wstring DescribeProcess(DWORD pid)
+{
+    const std::wstring image = ProcessImageName(pid);
+    return FormatWide(L"process %u (%s)", static_cast<unsigned>(pid),
+                      image.empty() ? L"its name is unknown" : image.c_str());
+}
+
+std::wstring DescribePortListener(uint16_t port)
+{
+    bool known = false;
+    for (DWORD pid : PortListenerPids(port, known))
+        if (pid != 0)
+            return DescribeProcess(pid);
+    return L"another process";
+}
+
+bool IsOurProcess(DWORD pid, DWORD serverPid)
+{
+    if (pid == serverPid)
+        return true;
+    const HANDLE job = LauncherJob();
+    if (job != nullptr) {
+        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        BOOL inJob = FALSE;
+        return process && IsProcessInJob(process.get(), job, &inJob) && inJob;
+    }
+    // Without the job (Windows refused it), a child JVM of the server is
+    // known by its parent; a reused parent ID would need the server gone.
+    PROCESSENTRY32W entry;
+    return FindProcessEntry(pid, entry) && entry.th32ParentProcessID == serverPid;
+}
+
+ProbeResult ProbeHealthAddress(const HealthAddress& address, HANDLE server, HANDLE stopEvent, DWORD connectMs,
+                               DWORD totalMs, int& status, void (*progress)())
+{
+    status = 0;
+    UniqueKernelHandle socketEvent(WSACreateEvent());
+    UniqueSocket probe(WinsockStarted() ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
+    if (!socketEvent || !probe ||
+        WSAEventSelect(probe.get(), socketEvent.get(), FD_CONNECT | FD_READ | FD_CLOSE) != 0)
+        return ProbeResult::kFailed;
+    const sockaddr_in target = SocketAddress(address.ipv4, address.port);
+    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        return ProbeResult::kFailed;
+    const ULONGLONG startedAt = GetTickCount64();
+    bool connected = false;
+    std::string answer;
+    for (;;) {
+        const ULONGLONG elapsed = GetTickCount64() - startedAt;
+        const DWORD limit = connected ? totalMs : std::min(connectMs, totalMs);
+        if (elapsed >= limit)
+            return ProbeResult::kTimedOut;
+        // A null handle is left out of the wait.
+        HANDLE waits[3];
+        DWORD count = 0;
+        const DWORD socketIndex = (server != nullptr) + (stopEvent != nullptr);
+        if (server != nullptr)
+            waits[count++] = server;
+        if (stopEvent != nullptr)
+            waits[count++] = stopEvent;
+        waits[count++] = socketEvent.get();
+        const DWORD sliceMs = std::min<DWORD>(static_cast<DWORD>(limit - elapsed), kProgressSliceMs);
+        const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, sliceMs);
+        if (woken == WAIT_TIMEOUT && progress != nullptr)
+            progress();
+        if (woken != WAIT_OBJECT_0 + socketIndex) {
+            if (woken == WAIT_TIMEOUT)
+                continue;
+            if (woken == WAIT_FAILED)
+                return ProbeResult::kFailed;
+            return waits[woken - WAIT_OBJECT_0] == server ? ProbeResult::kServerEnded : ProbeResult::kStopRequested;
+        }
+        WSANETWORKEVENTS events{};
+        if (WSAEnumNetworkEvents(probe.get(), socketEvent.get(), &events) != 0)
+            return ProbeResult::kFailed;
+        if ((events.lNetworkEvents & FD_CONNECT) != 0) {
+            const int error = events.iErrorCode[FD_CONNECT_BIT];
+            if (error != 0)
+                return error == WSAECONNREFUSED ? ProbeResult::kRefused : ProbeResult::kFailed;
+            connected = true;
+            if (address.https)
+                return ProbeResult::kAnswered;
+            const std::string request = ComposeHealthRequest(address);
+            // A few hundred bytes fit any socket's send buffer at once.
+            if (send(probe.get(), request.data(), static_cast<int>(request.size()), 0) !=
+                static_cast<int>(request.size()))
+                return ProbeResult::kFailed;
+        }
+        if ((events.lNetworkEvents & (FD_READ | FD_CLOSE)) == 0)
+            continue;
+        char buffer[kMaxAnswerBytes];
+        int received = 0;
+        while (answer.size() < kMaxAnswerBytes &&
+               (received = recv(probe.get(), buffer, static_cast<int>(kMaxAnswerBytes - answer.size()), 0)) > 0) {
+            answer.append(buffer, static_cast<size_t>(received));
+            status = ParseHttpStatusLine(answer.data(), answer.size());
+            if (status > 0)
+                return ProbeResult::kAnswered;
+            if (status == kNotHttp)
+                return ProbeResult::kNotHttp;
+        }
+        if (answer.size() >= kMaxAnswerBytes)
+            return ProbeResult::kNotHttp;
+        if (received == 0 || (events.lNetworkEvents & FD_CLOSE) != 0)
+            return answer.empty() ? ProbeResult::kFailed : ProbeResult::kNotHttp;
+    }
+}
+
+std::wstring ProbeFailureText(ProbeResult result, DWORD totalMs)
+{
+    switch (result) {
+    case ProbeResult::kRefused:
+        return L"connection refused";
+    case ProbeResult::kTimedOut:
+        return FormatWide(L"no answer in %u s", static_cast<unsigned>(totalMs / 1000));
+    case ProbeResult::kNotHttp:
+        return L"the answer was not HTTP";
+    case ProbeResult::kFailed:
+        return L"the connection failed";
+    default:
+        return std::wstring();
+    }
+}
