@@ -8,7 +8,8 @@ set(OV_PORTABLE_SOURCES
   launcher/command_line.cpp
   launcher/setting_rules.cpp
   app/usage.cpp
-  launcher/health_address.cpp)
+  launcher/health_address.cpp
+  launcher/access_rule.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
   support/system.cpp

@@ -389,7 +389,7 @@ int RunLauncher()
 
     wchar_t path[kPathChars];
     PathRefusal logPathRefusal = PathRefusal::kNone;
-    ExpandSetting(config, L"/Launcher/LauncherLogFile", L"%OVWEBUI_HOME%\\logs\\launcher.log", path,
+    ExpandSetting(config, L"/Launcher/LauncherLogFile", kLauncherLogDefault, path,
                   logPathRefusal);
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
@@ -410,9 +410,9 @@ int RunLauncher()
     StringBuffer commandLine;
     PathRefusal jettyLogRefusal = PathRefusal::kNone, applicationLogRefusal = PathRefusal::kNone;
     wchar_t jettyLog[kPathChars];
-    ExpandSetting(config, L"/Launcher/JettyLogFile", L"%OVWEBUI_HOME%\\logs\\jetty.log", jettyLog, jettyLogRefusal);
+    ExpandSetting(config, L"/Launcher/JettyLogFile", kJettyLogDefault, jettyLog, jettyLogRefusal);
     WarnRefused(jettyLogRefusal, L"JettyLogFile");
-    ExpandSetting(config, L"/Launcher/ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", path,
+    ExpandSetting(config, L"/Launcher/ApplicationLogFile", kApplicationLogDefault, path,
                   applicationLogRefusal);
     WarnRefused(applicationLogRefusal, L"ApplicationLogFile");
     const wchar_t* maxMemory = config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0);
@@ -435,6 +435,7 @@ int RunLauncher()
         WarnRefused(outputRefusal, L"ServerOutputFile");
         output.reset(new (std::nothrow) ServerOutputFile(outputPath));
     }
+    PreparePermissionCheck(LauncherPermissionInputs(config, /*withJava=*/true));
     const int status = ExecuteServerProcess(commandLine.getBuffer(), health, output.get());
     ReportRunProgress();
     FinishPermissionCheck();
