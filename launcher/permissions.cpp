@@ -629,7 +629,7 @@ std::wstring ConfiguredPath(const Config& config, const wchar_t* key, const wcha
 
 }  // namespace
 
-PermissionInputs LauncherPermissionInputs(const Config& config, bool withJava)
+PermissionInputs LauncherPermissionInputs(const Config& config, const wchar_t* javaExecutable)
 {
     PermissionInputs inputs;
     inputs.installDir = g_installDir;
@@ -641,8 +641,8 @@ PermissionInputs LauncherPermissionInputs(const Config& config, bool withJava)
     inputs.keys.push_back(kRegistryKey);
     for (const auto& file : kWrittenFiles)
         inputs.writtenFiles.push_back(ConfiguredPath(config, file.key, file.defaultValue));
-    if (withJava && g_javaExecutable[0] != L'\0') {
-        inputs.javaExecutable = g_javaExecutable;
+    if (javaExecutable != nullptr && javaExecutable[0] != L'\0') {
+        inputs.javaExecutable = javaExecutable;
         const JavaOrigin& origin = ChosenJavaOrigin();
         inputs.keys.insert(inputs.keys.end(), origin.keys.begin(), origin.keys.end());
         inputs.searchedFolders = origin.searchedFolders;
@@ -678,7 +678,7 @@ int PrintPermissionWarnings()
     // The service's own environment decides which Java it runs: not checked here.
     Config config(/*ignoreCase=*/true);
     config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
-    const PermissionReport report = CheckPermissions(LauncherPermissionInputs(config, /*withJava=*/false), nullptr);
+    const PermissionReport report = CheckPermissions(LauncherPermissionInputs(config, /*javaExecutable=*/nullptr), nullptr);
     const size_t count = report.warnings.size();
     for (size_t i = 0; i < count && i < kMaxPrintedWarnings; ++i)
         ConsolePrint(L"WARNING: %s\n", report.warnings[i].c_str());

@@ -65,9 +65,9 @@ struct PermissionInputs {
     std::vector<std::wstring> writtenFiles;
 };
 // The inputs of this launcher: its install, configuration and product key,
-// the log files that `config` names (or their defaults) and, `withJava`,
-// the Java that FindJavaRuntime chose and what chose it.
-PermissionInputs LauncherPermissionInputs(const Config& config, bool withJava);
+// the log files that `config` names (or their defaults) and, unless null,
+// `javaExecutable`, with what chose it in the last search.
+PermissionInputs LauncherPermissionInputs(const Config& config, const wchar_t* javaExecutable);
 
 // Checks the objects of `inputs`, and the folders above each of them up to
 // its volume root. `stop`, when not null, is read between two objects: once

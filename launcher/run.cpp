@@ -435,7 +435,7 @@ int RunLauncher()
         WarnRefused(outputRefusal, L"ServerOutputFile");
         output.reset(new (std::nothrow) ServerOutputFile(outputPath));
     }
-    PreparePermissionCheck(LauncherPermissionInputs(config, /*withJava=*/true));
+    PreparePermissionCheck(LauncherPermissionInputs(config, g_javaExecutable));
     const int status = ExecuteServerProcess(commandLine.getBuffer(), health, output.get());
     ReportRunProgress();
     FinishPermissionCheck();
