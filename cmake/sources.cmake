@@ -25,6 +25,7 @@ set(OV_WINDOWS_SOURCES
   launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
+  launcher/watch.cpp
   launcher/health.cpp
   launcher/server_output.cpp
   launcher/stop.cpp

@@ -516,7 +516,6 @@ void Compose(const Scan& scan, const std::vector<ScanItem>& items, PermissionRep
 std::atomic<bool> g_checkStop{false};
 // Written only by the thread that runs the launcher.
 UniqueKernelHandle g_checkThread;
-PermissionInputs g_nextCheck;
 
 // Owns its inputs: a check that did not stop in time must not read those
 // of the next run.
@@ -693,17 +692,12 @@ int PrintPermissionWarnings()
     return static_cast<int>(count);
 }
 
-void PreparePermissionCheck(PermissionInputs inputs)
-{
-    g_nextCheck = std::move(inputs);
-}
-
-void StartPermissionCheck()
+void StartPermissionCheck(PermissionInputs checked)
 {
     if (g_checkThread)
         return;
     g_checkStop = false;
-    std::unique_ptr<PermissionInputs> inputs(new (std::nothrow) PermissionInputs(g_nextCheck));
+    std::unique_ptr<PermissionInputs> inputs(new (std::nothrow) PermissionInputs(std::move(checked)));
     if (inputs)
         g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, inputs.get(), 0, nullptr));
     if (!g_checkThread) {

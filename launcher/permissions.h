@@ -88,10 +88,8 @@ constexpr size_t kMaxPrintedWarnings = 20;
 // low-priority thread of its own and logs every warning and the advice.
 // FinishPermissionCheck asks it to stop between two objects and waits for
 // it, at most kPermissionCheckStopWaitMs, so nothing of it reaches a closed
-// log. Both are no-ops when there is nothing to do. The run hands over what
-// to check beforehand, with PreparePermissionCheck.
-void PreparePermissionCheck(PermissionInputs inputs);
-void StartPermissionCheck();
+// log. Both are no-ops when there is nothing to do.
+void StartPermissionCheck(PermissionInputs inputs);
 void FinishPermissionCheck();
 constexpr DWORD kPermissionCheckDelayMs = 3000;
 // Short, as it adds to the graceful stop, which must fit the pre-shutdown time.

@@ -1,6 +1,7 @@
 // The child-process executor with real children (the stand-in program).
 #include <gtest/gtest.h>
 
+#include "launcher/stop.h"
 #include "support/error_text.h"
 #include "support/log.h"
 #include "tests/harness.h"

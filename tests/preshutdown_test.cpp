@@ -32,7 +32,7 @@ TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturns
     control.join();
     EXPECT_LT(handlerMs, 1000u) << "the handler must hand the stop over and return";
     EXPECT_EQ(status, kRunServerEnded);
-    EXPECT_FALSE(ServerEndedOnItsOwn());
+    EXPECT_FALSE(LastRunOutcome().serverEndedOnItsOwn);
     EXPECT_TRUE(ReadInvocation(install.java(), "stop").present) << "no graceful stop: the stop command never ran";
     EXPECT_TRUE(WaitForPortState(kStopPort, false, 5000));
     EXPECT_EQ(CountProcessesBelow(install.root()), 0);

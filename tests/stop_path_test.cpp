@@ -9,6 +9,7 @@
 #include "app/console_control.h"
 #include "launcher/context.h"
 #include "launcher/java.h"
+#include "launcher/stop.h"
 #include "tests/harness.h"
 
 namespace {
@@ -81,7 +82,7 @@ TEST(RunAndStopInOneProcess, NoHandleLeaksAndTheStopOnlyEverReachesOurServer)
     EXPECT_GE(endedAt - stopAt, 5000u) << "the server got no time to end on the Ctrl+C itself";
     EXPECT_LT(endedAt - stopAt, 15000u);
     EXPECT_EQ(status, kRunServerEnded);
-    EXPECT_FALSE(ServerEndedOnItsOwn());
+    EXPECT_FALSE(LastRunOutcome().serverEndedOnItsOwn);
     EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
     // The stop command's whole output is logged before the server's end,
     // and a requested stop is no warning.
