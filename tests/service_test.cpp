@@ -253,7 +253,7 @@ TEST_F(ServiceTest, StartStopRemoveWithTheGracefulStop)
     const Invocation stop = ReadInvocation(install.java(), "stop");
     EXPECT_EQ(stop.commandLine, Narrow(L"\"" + install.java() + L"\" -jar \"" + install.root() +
                                        L"\\jetty-home\\start.jar\" --stop stop.port=" OV_STOP_PORT L" "
-                                       L"stop.key=qmvr$gates$hub stop.wait=20"));
+                                       L"stop.key=" OV_STOP_KEY L" stop.wait=20"));
     const std::vector<std::string> log = ReadLogMessages(install.log());
     std::string jettyOutput;
     for (const std::string& m : log)
