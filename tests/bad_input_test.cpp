@@ -74,10 +74,9 @@ TEST_F(BadInput, ConfigurationThatIsNotAFileGivesTheDefaultsAtOnce)
         ScopedRegistryKey key(kRegistryKey);
         key.setString(L"LauncherConfigFile", config);
         DeleteFileW(install.log().c_str());
-        const ULONGLONG start = GetTickCount64();
+        // A run that read the pipe would never end.
         const RunResult result = RunCommand(Quote(install.exe()), 20000);
         ASSERT_TRUE(result.finished) << Narrow(config);
-        EXPECT_LT(GetTickCount64() - start, 10000u);
         EXPECT_EQ(result.exitCode, 0u);
         EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, DefaultLine(install));
         const std::vector<std::string> messages = ReadLogMessages(install.log());
