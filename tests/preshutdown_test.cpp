@@ -4,7 +4,6 @@
 // hence an executable of its own.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "launcher/context.h"
@@ -22,19 +21,17 @@ TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturns
     // The run keeps this thread, as it keeps the service thread; the
     // control comes from another, as from the dispatcher.
     // The server takes 3 s after its answer, so a handler that waited for
-    // the stop would return only after the run's end.
+    // the stop would return only once the server is gone.
     SetServerMode(install.java(), "slow-stop 3000");
-    std::atomic<bool> runEnded{false};
     bool handled = false, returnedBeforeTheEnd = false;
     std::thread control([&] {
         if (!WaitForPortState(kStopPort, true, 30000))
             return;
         ServiceCtrlHandler(SERVICE_CONTROL_PRESHUTDOWN, 0, nullptr, nullptr);
         handled = true;
-        returnedBeforeTheEnd = !runEnded;
+        returnedBeforeTheEnd = CountProcessesBelow(install.root()) > 0;
     });
     const int status = RunLauncher();
-    runEnded = true;
     control.join();
     ASSERT_TRUE(handled) << "the stand-in never listened";
     EXPECT_TRUE(returnedBeforeTheEnd) << "the handler must hand the stop over and return";

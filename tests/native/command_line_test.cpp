@@ -7,7 +7,6 @@
 #include "launcher/command_line.h"
 #include "support/strings.h"
 
-
 namespace {
 // For failure messages: the test texts are ASCII.
 std::string Narrow(const wchar_t* text)
