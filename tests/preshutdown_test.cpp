@@ -20,9 +20,9 @@ TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturns
 
     // The run keeps this thread, as it keeps the service thread; the
     // control comes from another, as from the dispatcher.
-    // The server takes 3 s after its answer, so a handler that waited for
+    // The server takes 1 s after its answer, so a handler that waited for
     // the stop would return only once the server is gone.
-    SetServerMode(install.java(), "slow-stop 3000");
+    SetServerMode(install.java(), "slow-stop 1000");
     bool handled = false, returnedBeforeTheEnd = false;
     std::thread control([&] {
         if (!WaitForPortState(kStopPort, true, 30000))
