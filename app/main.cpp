@@ -22,7 +22,9 @@ int wmain(int argc, wchar_t** argv)
         // ignored; take it back first.
         SetConsoleCtrlHandler(nullptr, FALSE);
         SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
-        return ForegroundExitCode(RunLauncher());
+        const int status = RunLauncher();
+        // A port held by another process is a server that could not be created.
+        return status == kRunStopPortInUse || status == kRunWebPortInUse ? kRunCreateFailed : status;
     }
 
     const wchar_t* word = argv[1];

@@ -9,7 +9,8 @@ set(OV_PORTABLE_SOURCES
   launcher/command_line.cpp
   launcher/setting_rules.cpp
   app/usage.cpp
-  launcher/health_address.cpp)
+  launcher/health_address.cpp
+  launcher/access_rule.cpp)
 set(OV_WINDOWS_SOURCES
   support/config_file.cpp
   support/console.cpp
@@ -27,6 +28,7 @@ set(OV_WINDOWS_SOURCES
   launcher/permissions.cpp
   launcher/run.cpp
   launcher/ready.cpp
+  launcher/watch.cpp
   launcher/health.cpp
   launcher/server_output.cpp
   launcher/stop.cpp

@@ -22,6 +22,10 @@ extern std::vector<std::wstring> g_contextWarnings;
 
 constexpr wchar_t kRegistryKey[] = L"Software\\Orvane\\WebUI";
 constexpr wchar_t kHomeVariable[] = L"OVWEBUI_HOME";
+// Where the launcher and Java write their logs unless the configuration says otherwise.
+constexpr wchar_t kLauncherLogDefault[] = L"%OVWEBUI_HOME%\\logs\\launcher.log";
+constexpr wchar_t kJettyLogDefault[] = L"%OVWEBUI_HOME%\\logs\\jetty.log";
+constexpr wchar_t kApplicationLogDefault[] = L"%OVWEBUI_HOME%\\logs\\ovmc.log";
 
 // Fills the above and publishes OVWEBUI_HOME.
 void InitInstallContext();

@@ -21,6 +21,11 @@ namespace {
 constexpr wchar_t kJavaTag[] = L"java";
 constexpr size_t kVersionChars = 64;    // "CurrentVersion": 128 bytes
 constexpr size_t kJavaHomeChars = 240;  // "JavaHome": 480 bytes, so "\bin\java.exe" always fits after it
+constexpr wchar_t kJavaSoftKey[] = L"SOFTWARE\\JavaSoft\\Java Runtime Environment";
+// The keys that Oracle's "javapath" launchers read to find the runtime they start.
+constexpr const wchar_t* kJavaPathShimKeys[] = {kJavaSoftKey, L"SOFTWARE\\JavaSoft\\JRE", L"SOFTWARE\\JavaSoft\\JDK"};
+
+JavaOrigin g_javaOrigin;
 
 // The candidates of the search, one a line, for the event that says none was found.
 std::wstring g_checkedCandidates;
@@ -71,8 +76,7 @@ bool FormCandidate(wchar_t (&candidate)[kPathChars], const wchar_t* folder, cons
 bool FromRegistry(wchar_t (&candidate)[kPathChars])
 {
     UniqueRegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\JavaSoft\\Java Runtime Environment", 0, KEY_QUERY_VALUE,
-                      key.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kJavaSoftKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
         return false;
     wchar_t version[kVersionChars];
     if (!ReadRegistryString(key.get(), L"CurrentVersion", version) || version[0] == L'\0')
@@ -83,7 +87,10 @@ bool FromRegistry(wchar_t (&candidate)[kPathChars])
     wchar_t home[kJavaHomeChars];
     if (!ReadRegistryString(versionKey.get(), L"JavaHome", home) || !IsUsableFolder(home, L"registry"))
         return false;
-    return FormCandidate(candidate, home, L"\\bin\\java.exe");
+    if (!FormCandidate(candidate, home, L"\\bin\\java.exe"))
+        return false;
+    g_javaOrigin.keys = {kJavaSoftKey, std::wstring(kJavaSoftKey) + L"\\" + version};
+    return true;
 }
 
 // The first "java.exe" in the folders that PATH names, in order. Only
@@ -114,8 +121,15 @@ bool FromSearchPath(wchar_t (&candidate)[kPathChars])
             continue;
         const wchar_t* name = folder.back() == L'\\' || folder.back() == L'/' ? L"java.exe" : L"\\java.exe";
         // A folder too long for the buffer is passed over, not cut.
-        if (FormCandidate(candidate, folder.c_str(), name) && IsPresent(candidate))
+        if (FormCandidate(candidate, folder.c_str(), name) && IsPresent(candidate)) {
+            const size_t end = folder.find_last_not_of(L"\\/");
+            const size_t slash = folder.find_last_of(L"\\/", end);
+            if (slash != std::wstring::npos &&
+                _wcsicmp(folder.substr(slash + 1, end - slash).c_str(), L"javapath") == 0)
+                g_javaOrigin.keys.assign(std::begin(kJavaPathShimKeys), std::end(kJavaPathShimKeys));
             return true;
+        }
+        g_javaOrigin.searchedFolders.push_back(folder);
     }
     candidate[0] = L'\0';
     return false;
@@ -140,6 +154,7 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
         LogCandidate(candidate, L"registry");
     if (IsPresent(candidate))
         return true;
+    g_javaOrigin.keys.clear();
 
     candidate[0] = L'\0';
     if (ReadEnvironment(L"JAVA_HOME", value) && IsUsableFolder(value, L"JAVA_HOME")) {
@@ -160,10 +175,16 @@ bool FindInSharedSources(wchar_t (&candidate)[kPathChars])
 
 }  // namespace
 
+const JavaOrigin& ChosenJavaOrigin()
+{
+    return g_javaOrigin;
+}
+
 bool SearchJavaRuntime(wchar_t (&java)[kPathChars], std::wstring& candidates)
 {
     bool found = false;
     g_checkedCandidates.clear();
+    g_javaOrigin = JavaOrigin();
     // The installation's private runtime first.
     if (FormCandidate(java, g_installDir, L"\\jre\\bin\\java.exe")) {
         LogCandidate(java, L"executable path");

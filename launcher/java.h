@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "launcher/context.h"
 
@@ -15,3 +16,12 @@ bool SearchJavaRuntime(wchar_t (&java)[kPathChars], std::wstring& candidates);
 // Searches the runtime in its fixed order and sets g_javaExecutable; false,
 // logged and reported, when there is none.
 bool FindJavaRuntime();
+
+// What else decided that choice: the registry keys below HKLM that named
+// it, and the PATH folders searched before the one it was found in.
+struct JavaOrigin {
+    std::vector<std::wstring> keys;
+    std::vector<std::wstring> searchedFolders;
+};
+// Of the last FindJavaRuntime; read on the thread that runs the launcher.
+const JavaOrigin& ChosenJavaOrigin();

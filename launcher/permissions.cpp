@@ -4,9 +4,13 @@
 #include <sddl.h>
 
 #include <cwchar>
+#include <memory>
 
+#include "launcher/access_rule.h"
 #include "launcher/context.h"
 #include "launcher/java.h"
+#include "launcher/server_output.h"
+#include "support/config.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
@@ -18,11 +22,17 @@ namespace {
 
 constexpr wchar_t kPermissionsTag[] = L"permissions";
 constexpr wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-// On folders the first two are FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY;
-// FILE_DELETE_CHILD lets a user delete, and so replace, what a folder holds.
-constexpr DWORD kChangeRights =
-    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
 constexpr DWORD kAccountChars = 256;
+// The files that the launcher and Java create and rotate as SYSTEM.
+constexpr struct {
+    const wchar_t* key;
+    const wchar_t* defaultValue;
+} kWrittenFiles[] = {
+    {L"/Launcher/LauncherLogFile", kLauncherLogDefault},
+    {L"/Launcher/ServerOutputFile", kServerOutputFileDefault},
+    {L"/Launcher/JettyLogFile", kJettyLogDefault},
+    {L"/Launcher/ApplicationLogFile", kApplicationLogDefault},
+};
 
 PSID AsSid(const SidBytes& sid)
 {
@@ -90,17 +100,21 @@ bool Within(const std::wstring& path, const std::wstring& folder)
            (path.size() == folder.size() || path[folder.size()] == L'\\');
 }
 
-// What to check: one object, or a folder with everything below it. The
-// advice for what is found there names `adviceFolder`.
+// What to check: one object, a folder with everything below it, a folder
+// above those (by the rule for folders above), or a registry key below
+// HKLM. The advice for what an object or tree holds names `adviceFolder`.
+enum class ItemKind { kObject, kTree, kAncestor, kKey };
 struct ScanItem {
     std::wstring path;
-    bool tree;
+    ItemKind kind;
     std::wstring adviceFolder;
+    bool createsBelow = false;
 };
 struct Finding {
     std::wstring path;
     SidBytes changer;
     size_t item;
+    bool owner;
 };
 struct Scan {
     const TrustedAccounts& trusted;
@@ -111,7 +125,71 @@ struct Scan {
     bool stopped() const { return stop != nullptr && stop->load(); }
 };
 
-void CheckObject(Scan& scan, const std::wstring& path)
+size_t AccountIndex(std::vector<SidBytes>& accounts, PSID sid)
+{
+    for (size_t i = 0; i < accounts.size(); ++i)
+        if (!accounts[i].empty() && EqualSid(AsSid(accounts[i]), sid))
+            return i;
+    accounts.push_back(CopySid(sid));
+    return accounts.size() - 1;
+}
+
+// The untrusted accounts that `changeRights` (after `mapping`) let change
+// an object with this descriptor, by the rule of access_rule.h, the owner
+// first; `ownerUntrusted` says whether that first one is the owner.
+std::vector<SidBytes> Changers(PSECURITY_DESCRIPTOR descriptor, const TrustedAccounts& trusted,
+                               uint32_t changeRights, GENERIC_MAPPING mapping, bool& ownerUntrusted)
+{
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
+        owner = nullptr;
+    // Account 0 is the owner; a descriptor without one names none.
+    std::vector<SidBytes> accounts{owner != nullptr ? CopySid(owner) : SidBytes()};
+    ObjectAccess access{0, owner == nullptr || IsListed(trusted.sids, owner), {}};
+
+    BOOL present = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+        // No DACL grants everything to everyone.
+        const SidBytes everyone = WellKnownSid(WinWorldSid);
+        access.allows.push_back({AccountIndex(accounts, AsSid(everyone)), false, ~0u, false, false});
+    } else {
+        const SidBytes creatorOwner = WellKnownSid(WinCreatorOwnerSid);
+        const SidBytes ownerRights = WellKnownSid(WinCreatorOwnerRightsSid);
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* entry = nullptr;
+            if (!GetAce(dacl, i, &entry))
+                continue;
+            const auto* header = static_cast<const ACE_HEADER*>(entry);
+            // A callback entry's condition is not evaluated: it may hold.
+            if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
+                continue;
+            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+            DWORD rights = allowed->Mask;
+            MapGenericMask(&rights, &mapping);
+            const PSID sid = &allowed->SidStart;
+            const bool standsForOwner = EqualSid(sid, AsSid(creatorOwner)) || EqualSid(sid, AsSid(ownerRights));
+            access.allows.push_back({AccountIndex(accounts, sid), IsListed(trusted.sids, sid), rights, standsForOwner,
+                                     (header->AceFlags & INHERIT_ONLY_ACE) != 0});
+        }
+    }
+    std::vector<SidBytes> changers;
+    for (const size_t account : UntrustedChangers(access, changeRights))
+        changers.push_back(accounts[account]);
+    ownerUntrusted = !access.ownerTrusted;
+    return changers;
+}
+
+void AddFindings(Scan& scan, const std::wstring& path, std::vector<SidBytes> changers, bool ownerUntrusted)
+{
+    for (size_t i = 0; i < changers.size(); ++i)
+        scan.findings.push_back(Finding{path, std::move(changers[i]), scan.item, i == 0 && ownerUntrusted});
+}
+
+const GENERIC_MAPPING kFileMapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+
+void CheckObject(Scan& scan, const std::wstring& path, uint32_t changeRights = kFileChangeRights)
 {
     if (scan.stopped())
         return;
@@ -129,10 +207,44 @@ void CheckObject(Scan& scan, const std::wstring& path)
             FormatWide(L"cannot read the permissions of \"%s\" (%s)", object.c_str(), ErrorText(error).get()));
         return;
     }
-    std::vector<SidBytes> changers;
-    FindUntrustedChangers(descriptor.get(), scan.trusted, changers);
-    for (SidBytes& changer : changers)
-        scan.findings.push_back(Finding{object, std::move(changer), scan.item});
+    bool ownerUntrusted = false;
+    std::vector<SidBytes> changers =
+        Changers(descriptor.get(), scan.trusted, changeRights, kFileMapping, ownerUntrusted);
+    AddFindings(scan, object, std::move(changers), ownerUntrusted);
+}
+
+std::wstring KeyName(const std::wstring& subKey)
+{
+    return L"HKLM\\" + subKey;
+}
+
+void CheckKey(Scan& scan, const std::wstring& subKey)
+{
+    if (scan.stopped())
+        return;
+    UniqueRegistryKey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, READ_CONTROL, key.put());
+    if (status == ERROR_FILE_NOT_FOUND)
+        return;
+    constexpr SECURITY_INFORMATION kWanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD bytes = 0;
+    std::vector<BYTE> descriptor;
+    if (status == ERROR_SUCCESS)
+        status = RegGetKeySecurity(key.get(), kWanted, nullptr, &bytes);
+    if (status == ERROR_INSUFFICIENT_BUFFER) {
+        descriptor.resize(bytes);
+        status = RegGetKeySecurity(key.get(), kWanted, descriptor.data(), &bytes);
+    }
+    if (status != ERROR_SUCCESS) {
+        scan.problems.push_back(FormatWide(L"cannot read the permissions of \"%s\" (%s)", KeyName(subKey).c_str(),
+                                           ErrorText(status).get()));
+        return;
+    }
+    const GENERIC_MAPPING keyMapping{KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
+    bool ownerUntrusted = false;
+    std::vector<SidBytes> changers =
+        Changers(descriptor.data(), scan.trusted, kKeyChangeRights, keyMapping, ownerUntrusted);
+    AddFindings(scan, KeyName(subKey), std::move(changers), ownerUntrusted);
 }
 
 void CheckTree(Scan& scan, const std::wstring& folder)
@@ -163,69 +275,230 @@ void CheckTree(Scan& scan, const std::wstring& folder)
     } while (!scan.stopped() && FindNextFileW(find.get(), &entry));
 }
 
-// The objects of one check, in order of importance (a check stopped early
-// has done the first): single objects, then the Java home, then the
-// install's trees. An object or tree inside a tree of the list is left to
-// that tree.
-std::vector<ScanItem> ScanItems(const std::wstring& install, const std::wstring& config, const std::wstring& java)
+// The path of `file` past links and junctions; empty when that cannot be had.
+std::wstring FinalPath(const std::wstring& file)
 {
+    // Backup semantics open a folder too; no access right is needed for the name.
+    const UniqueFileHandle handle(CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle)
+        return std::wstring();
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD needed = GetFinalPathNameByHandleW(handle.get(), nullptr, 0, flags);
+    if (needed == 0)
+        return std::wstring();
+    std::wstring path(needed, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(handle.get(), &path[0], needed, flags);
+    if (length == 0 || length >= needed)
+        return std::wstring();
+    path.resize(length);
+    return WithoutLongPrefix(path);
+}
+
+// The home above a Java's "bin" as a tree; a java.exe elsewhere (a copy or
+// a launcher on PATH) has no home to walk: it and its folder are checked.
+void AddJava(std::vector<ScanItem>& items, const std::wstring& java)
+{
+    const std::wstring bin = FolderOf(java);
+    const std::wstring home = FolderOf(bin);
+    if (!home.empty() && _wcsicmp(bin.c_str() + home.size(), L"\\bin") == 0) {
+        items.push_back({home, ItemKind::kTree, home});
+    } else {
+        items.push_back({bin, ItemKind::kObject, bin});
+        items.push_back({java, ItemKind::kObject, bin});
+    }
+}
+
+bool IsMissing(const std::wstring& path)
+{
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// An object or tree of `items` that checks `path` by its own, stricter rule.
+bool CheckedAlready(const std::vector<ScanItem>& items, const std::wstring& path)
+{
+    for (const ScanItem& item : items)
+        if ((item.kind == ItemKind::kTree && Within(path, item.path)) ||
+            (item.kind == ItemKind::kObject && _wcsicmp(path.c_str(), item.path.c_str()) == 0))
+            return true;
+    return false;
+}
+
+// The folders above each item up to its volume root, each once. Where an
+// item, or a folder above it, does not exist yet, the nearest folder that
+// does also counts its right to add folders: whoever creates the missing
+// one first owns it, and what the launcher or Java then write there.
+std::vector<ScanItem> Ancestors(const std::vector<ScanItem>& items)
+{
+    std::vector<ScanItem> ancestors;
+    for (const ScanItem& item : items) {
+        bool missingBelow = IsMissing(item.path);
+        for (const std::wstring& folder : FoldersAbove(item.path)) {
+            if (IsMissing(folder))
+                continue;
+            bool known = CheckedAlready(items, folder);
+            for (ScanItem& ancestor : ancestors)
+                if (!known && _wcsicmp(ancestor.path.c_str(), folder.c_str()) == 0) {
+                    ancestor.createsBelow = ancestor.createsBelow || missingBelow;
+                    known = true;
+                }
+            if (!known)
+                ancestors.push_back({folder, ItemKind::kAncestor, folder, missingBelow});
+            missingBelow = false;
+        }
+    }
+    return ancestors;
+}
+
+// The objects of one check, in order of importance (a check stopped early
+// has done the first): single objects, the keys and the folders above, then
+// the trees (the Java homes, the install's). An object or tree inside a
+// tree of the list is left to that tree.
+std::vector<ScanItem> ScanItems(const PermissionInputs& inputs)
+{
+    const std::wstring& install = inputs.installDir;
     std::vector<ScanItem> items;
     if (!install.empty())
-        items.push_back({install, false, install});
-    wchar_t launcher[kPathChars];
-    const DWORD length = GetModuleFileNameW(nullptr, launcher, kPathChars);
-    if (length > 0 && length < kPathChars)
-        items.push_back({launcher, false, FolderOf(launcher)});
-    const std::wstring configFolder = FolderOf(config);
-    if (!config.empty()) {
-        items.push_back({configFolder, false, configFolder});
-        items.push_back({config, false, configFolder});
+        items.push_back({install, ItemKind::kObject, install});
+    if (!inputs.launcherExe.empty()) {
+        // Where it differs from the install: the system looks for the DLLs
+        // that the launcher loads in its folder first.
+        items.push_back({FolderOf(inputs.launcherExe), ItemKind::kObject, FolderOf(inputs.launcherExe)});
+        items.push_back({inputs.launcherExe, ItemKind::kObject, FolderOf(inputs.launcherExe)});
     }
-    if (!java.empty()) {
-        const std::wstring bin = FolderOf(java);
-        const std::wstring home = FolderOf(bin);
-        if (!home.empty() && _wcsicmp(bin.c_str() + home.size(), L"\\bin") == 0) {
-            items.push_back({home, true, home});
-        } else {
-            // Not in a "bin" folder (a copy on PATH): no home to walk.
-            items.push_back({bin, false, bin});
-            items.push_back({java, false, bin});
-        }
+    const std::wstring configFolder = FolderOf(inputs.configFile);
+    if (!inputs.configFile.empty()) {
+        items.push_back({configFolder, ItemKind::kObject, configFolder});
+        items.push_back({inputs.configFile, ItemKind::kObject, configFolder});
+    }
+    for (const std::wstring& file : inputs.writtenFiles)
+        if (!FolderOf(file).empty())
+            items.push_back({FolderOf(file), ItemKind::kObject, FolderOf(file)});
+    for (const std::wstring& folder : inputs.searchedFolders)
+        items.push_back({folder, ItemKind::kObject, folder});
+    if (!inputs.javaExecutable.empty()) {
+        AddJava(items, inputs.javaExecutable);
+        const std::wstring final = FinalPath(inputs.javaExecutable);
+        if (!final.empty() && _wcsicmp(final.c_str(), inputs.javaExecutable.c_str()) != 0)
+            AddJava(items, final);
     }
     if (!install.empty())
         for (const wchar_t* child : {L"\\jre", L"\\etc", L"\\jetty-home", L"\\jetty-base"})
-            items.push_back({install + child, true, install});
+            items.push_back({install + child, ItemKind::kTree, install});
 
     std::vector<ScanItem> kept;
     for (size_t i = 0; i < items.size(); ++i) {
         bool covered = items[i].path.empty();
         for (size_t j = 0; j < items.size() && !covered; ++j) {
+            const bool tree = items[i].kind == ItemKind::kTree, otherTree = items[j].kind == ItemKind::kTree;
             const bool samePath = items[i].path.size() == items[j].path.size();
-            if (j != i && items[j].tree && Within(items[i].path, items[j].path))
-                covered = !items[i].tree || !samePath || j < i;
-            else if (j < i && !items[i].tree && !items[j].tree && samePath && Within(items[i].path, items[j].path))
+            if (j != i && otherTree && Within(items[i].path, items[j].path))
+                covered = !tree || !samePath || j < i;
+            else if (j < i && !tree && !otherTree && samePath && Within(items[i].path, items[j].path))
                 covered = true;
         }
         if (!covered)
             kept.push_back(items[i]);
     }
-    return kept;
+    std::vector<ScanItem> ordered;
+    for (const ScanItem& item : kept)
+        if (item.kind == ItemKind::kObject)
+            ordered.push_back(item);
+    for (const std::wstring& key : inputs.keys)
+        ordered.push_back({key, ItemKind::kKey, std::wstring()});
+    const std::vector<ScanItem> ancestors = Ancestors(kept);
+    ordered.insert(ordered.end(), ancestors.begin(), ancestors.end());
+    for (const ScanItem& item : kept)
+        if (item.kind == ItemKind::kTree)
+            ordered.push_back(item);
+    return ordered;
+}
+
+// What one piece of advice is about: the folder of objects and trees, a
+// folder above, or a key.
+struct AdviceTarget {
+    ItemKind kind;
+    std::wstring name;
+    std::vector<SidBytes> accounts;
+    bool ownerUntrusted;
+};
+
+AdviceTarget TargetOf(const Finding& finding, const std::vector<ScanItem>& items)
+{
+    const ScanItem& item = items[finding.item];
+    if (item.kind == ItemKind::kKey || item.kind == ItemKind::kAncestor)
+        return AdviceTarget{item.kind, finding.path, {}, false};
+    return AdviceTarget{ItemKind::kObject, item.adviceFolder, {}, false};
+}
+
+std::wstring Advice(const AdviceTarget& target)
+{
+    const wchar_t* name = target.name.c_str();
+    std::wstring removeList, quoted;
+    for (const SidBytes& sid : target.accounts) {
+        removeList += L" *" + SidText(sid);
+        quoted += (quoted.empty() ? L"'" : L",'") + SidText(sid) + L"'";
+    }
+    if (target.kind == ItemKind::kAncestor && IsVolumeRoot(target.name))
+        return FormatWide(L"\"%s\" is the root of its drive, whose permissions are best left as Windows sets them: "
+                          L"install, or write the logs, below a folder that only administrators can change",
+                          name);
+    if (target.kind == ItemKind::kAncestor) {
+        // Inherited entries become explicit first: /remove:g drops only
+        // explicit ones. The folders below follow through inheritance.
+        std::wstring text =
+            FormatWide(L"To keep other accounts from replacing what lies below \"%s\", from an elevated prompt:\n"
+                       L"icacls \"%s\" /inheritance:d\n"
+                       L"icacls \"%s\" /remove:g%s",
+                       name, name, name, removeList.c_str());
+        if (target.ownerUntrusted)
+            text += FormatWide(L"\nicacls \"%s\" /setowner *S-1-5-32-544", name);
+        return text;
+    }
+    if (target.kind == ItemKind::kKey) {
+        // reg.exe sets no permissions. RemoveAccessRule and PurgeAccessRules
+        // ignore inherited entries: the key first keeps copies of them as its own.
+        return FormatWide(
+            L"To restrict \"%s\" to administrators, remove the entries of the accounts named in the key's "
+            L"Permissions dialog of regedit, or from an elevated PowerShell prompt:\n"
+            L"$k = 'Registry::HKEY_LOCAL_MACHINE%s'; $a = Get-Acl $k; $a.SetAccessRuleProtection($true, $true); "
+            L"Set-Acl $k $a; $a = Get-Acl $k; "
+            L"foreach ($s in @(%s)) { $a.PurgeAccessRules([Security.Principal.SecurityIdentifier]$s) }; %sSet-Acl $k $a",
+            name, target.name.substr(4).c_str(), quoted.c_str(),
+            target.ownerUntrusted ? L"$a.SetOwner([Security.Principal.SecurityIdentifier]'S-1-5-32-544'); " : L"");
+    }
+    return FormatWide(L"To restrict \"%s\" to administrators, from an elevated prompt:\n"
+                      L"icacls \"%s\" /setowner *S-1-5-32-544 /T /C /Q\n"
+                      L"icacls \"%s\" /remove:g%s /T /C /Q\n"
+                      L"icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
+                      L"*S-1-5-32-545:(OI)(CI)RX",
+                      name, name, name, removeList.c_str(), name);
 }
 
 // One warning per account and object, grouped by account; one advice per
-// folder: an owner that Administrators replace, the untrusted accounts'
-// grants removed, and the folder restricted for what inherits from it.
+// folder of objects and trees (an owner that Administrators replace, the
+// untrusted accounts' grants removed, the folder restricted for what
+// inherits from it), per folder above and per key.
 void Compose(const Scan& scan, const std::vector<ScanItem>& items, PermissionReport& report)
 {
     std::vector<SidBytes> accounts;
-    std::vector<std::wstring> folders;
+    std::vector<AdviceTarget> targets;
     for (const Finding& finding : scan.findings) {
         AddOnce(accounts, AsSid(finding.changer));
-        bool known = false;
-        for (const std::wstring& folder : folders)
-            known = known || _wcsicmp(folder.c_str(), items[finding.item].adviceFolder.c_str()) == 0;
-        if (!known)
-            folders.push_back(items[finding.item].adviceFolder);
+        const AdviceTarget found = TargetOf(finding, items);
+        AdviceTarget* target = nullptr;
+        for (AdviceTarget& known : targets)
+            if (known.kind == found.kind && _wcsicmp(known.name.c_str(), found.name.c_str()) == 0)
+                target = &known;
+        if (target == nullptr) {
+            targets.push_back(found);
+            target = &targets.back();
+        }
+        AddOnce(target->accounts, AsSid(finding.changer));
+        target->ownerUntrusted = target->ownerUntrusted || finding.owner;
     }
     for (const SidBytes& account : accounts) {
         const std::wstring name = AccountName(account);
@@ -234,22 +507,8 @@ void Compose(const Scan& scan, const std::vector<ScanItem>& items, PermissionRep
                 report.warnings.push_back(FormatWide(L"%s can change \"%s\" (run as SYSTEM by this service)",
                                                      name.c_str(), finding.path.c_str()));
     }
-    for (const std::wstring& folder : folders) {
-        std::vector<SidBytes> removals;
-        for (const Finding& finding : scan.findings)
-            if (_wcsicmp(folder.c_str(), items[finding.item].adviceFolder.c_str()) == 0)
-                AddOnce(removals, AsSid(finding.changer));
-        std::wstring removeList;
-        for (const SidBytes& sid : removals)
-            removeList += L" *" + SidText(sid);
-        report.advice.push_back(FormatWide(
-            L"To restrict \"%s\" to administrators, from an elevated prompt:\n"
-            L"icacls \"%s\" /setowner *S-1-5-32-544 /T /C /Q\n"
-            L"icacls \"%s\" /remove:g%s /T /C /Q\n"
-            L"icacls \"%s\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
-            L"*S-1-5-32-545:(OI)(CI)RX",
-            folder.c_str(), folder.c_str(), folder.c_str(), removeList.c_str(), folder.c_str()));
-    }
+    for (const AdviceTarget& target : targets)
+        report.advice.push_back(Advice(target));
 }
 
 // Read between two objects, where a wait on an event would cost a call to
@@ -258,13 +517,16 @@ std::atomic<bool> g_checkStop{false};
 // Written only by the thread that runs the launcher.
 UniqueKernelHandle g_checkThread;
 
-DWORD WINAPI PermissionCheckMain(void*)
+// Owns its inputs: a check that did not stop in time must not read those
+// of the next run.
+DWORD WINAPI PermissionCheckMain(void* parameter)
 {
+    const std::unique_ptr<PermissionInputs> inputs(static_cast<PermissionInputs*>(parameter));
     // Background mode also lowers the I/O priority, so the walk does not
     // slow the server's own reading of its jars.
     SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
-    const PermissionReport report = CheckPermissions(g_installDir, g_configFile, g_javaExecutable, &g_checkStop);
+    const PermissionReport report = CheckPermissions(*inputs, &g_checkStop);
     for (const std::wstring& warning : report.warnings)
         ovlog_write_tag(kLogWarning, kPermissionsTag, L"%s", warning.c_str());
     for (const std::wstring& advice : report.advice)
@@ -343,64 +605,65 @@ TrustedAccounts ReadTrustedAccounts()
 bool FindUntrustedChangers(PSECURITY_DESCRIPTOR descriptor, const TrustedAccounts& trusted,
                            std::vector<SidBytes>& changers)
 {
-    changers.clear();
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
-        owner = nullptr;
-    const bool ownerTrusted = owner != nullptr && IsListed(trusted.sids, owner);
-    if (owner != nullptr && !ownerTrusted)
-        AddOnce(changers, owner);
-
-    BOOL present = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
-        // No DACL grants everything to everyone.
-        const SidBytes everyone = WellKnownSid(WinWorldSid);
-        AddOnce(changers, AsSid(everyone));
-        return true;
-    }
-    GENERIC_MAPPING fileRights{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-    const SidBytes creatorOwner = WellKnownSid(WinCreatorOwnerSid);
-    const SidBytes ownerRights = WellKnownSid(WinCreatorOwnerRightsSid);
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry))
-            continue;
-        const auto* header = static_cast<const ACE_HEADER*>(entry);
-        // A callback entry's condition is not evaluated: it may hold.
-        const bool allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
-                            header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
-        if (!allows || (header->AceFlags & INHERIT_ONLY_ACE) != 0)
-            continue;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-        DWORD rights = allowed->Mask;
-        MapGenericMask(&rights, &fileRights);
-        if ((rights & kChangeRights) == 0)
-            continue;
-        const PSID sid = &allowed->SidStart;
-        if (EqualSid(sid, AsSid(creatorOwner)) || EqualSid(sid, AsSid(ownerRights))) {
-            if (owner != nullptr && !ownerTrusted)
-                AddOnce(changers, owner);
-        } else if (!IsListed(trusted.sids, sid)) {
-            AddOnce(changers, sid);
-        }
-    }
+    bool ownerUntrusted = false;
+    changers = Changers(descriptor, trusted, kFileChangeRights, kFileMapping, ownerUntrusted);
     return !changers.empty();
 }
 
-PermissionReport CheckPermissions(const wchar_t* installDir, const wchar_t* configFile,
-                                  const wchar_t* javaExecutable, const std::atomic<bool>* stop)
+namespace {
+
+// As the run expands its paths: a value that does not fit once expanded,
+// or holds a double quote, gives way to the default.
+std::wstring ConfiguredPath(const Config& config, const wchar_t* key, const wchar_t* defaultValue)
+{
+    wchar_t expanded[kPathChars];
+    const wchar_t* value = config.getValue(key, defaultValue, 0);
+    for (const wchar_t* candidate : {value, defaultValue}) {
+        const DWORD needed = ExpandEnvironmentStringsW(candidate, expanded, kPathChars);
+        if (needed != 0 && needed <= kPathChars && wcschr(expanded, L'"') == nullptr)
+            return expanded;
+    }
+    return std::wstring();
+}
+
+}  // namespace
+
+PermissionInputs LauncherPermissionInputs(const Config& config, const wchar_t* javaExecutable)
+{
+    PermissionInputs inputs;
+    inputs.installDir = g_installDir;
+    wchar_t launcher[kPathChars];
+    const DWORD length = GetModuleFileNameW(nullptr, launcher, kPathChars);
+    if (length > 0 && length < kPathChars)
+        inputs.launcherExe = launcher;
+    inputs.configFile = g_configFile;
+    inputs.keys.push_back(kRegistryKey);
+    for (const auto& file : kWrittenFiles)
+        inputs.writtenFiles.push_back(ConfiguredPath(config, file.key, file.defaultValue));
+    if (javaExecutable != nullptr && javaExecutable[0] != L'\0') {
+        inputs.javaExecutable = javaExecutable;
+        const JavaOrigin& origin = ChosenJavaOrigin();
+        inputs.keys.insert(inputs.keys.end(), origin.keys.begin(), origin.keys.end());
+        inputs.searchedFolders = origin.searchedFolders;
+    }
+    return inputs;
+}
+
+PermissionReport CheckPermissions(const PermissionInputs& inputs, const std::atomic<bool>* stop)
 {
     const TrustedAccounts trusted = ReadTrustedAccounts();
-    const std::vector<ScanItem> items =
-        ScanItems(installDir, configFile, javaExecutable != nullptr ? javaExecutable : L"");
+    const std::vector<ScanItem> items = ScanItems(inputs);
     Scan scan{trusted, stop, {}, {}};
     for (scan.item = 0; scan.item < items.size(); ++scan.item) {
-        if (items[scan.item].tree)
-            CheckTree(scan, items[scan.item].path);
+        const ScanItem& item = items[scan.item];
+        if (item.kind == ItemKind::kTree)
+            CheckTree(scan, item.path);
+        else if (item.kind == ItemKind::kKey)
+            CheckKey(scan, item.path);
+        else if (item.kind == ItemKind::kAncestor)
+            CheckObject(scan, item.path, AncestorChangeRights(item.createsBelow));
         else
-            CheckObject(scan, items[scan.item].path);
+            CheckObject(scan, item.path);
     }
     PermissionReport report;
     report.warnings = trusted.problems;
@@ -411,7 +674,10 @@ PermissionReport CheckPermissions(const wchar_t* installDir, const wchar_t* conf
 
 int PrintPermissionWarnings()
 {
-    const PermissionReport report = CheckPermissions(g_installDir, g_configFile, nullptr, nullptr);
+    // The service's own environment decides which Java it runs: not checked here.
+    Config config(/*ignoreCase=*/true);
+    config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
+    const PermissionReport report = CheckPermissions(LauncherPermissionInputs(config, /*javaExecutable=*/nullptr), nullptr);
     const size_t count = report.warnings.size();
     for (size_t i = 0; i < count && i < kMaxPrintedWarnings; ++i)
         ConsolePrint(L"WARNING: %s\n", report.warnings[i].c_str());
@@ -426,17 +692,21 @@ int PrintPermissionWarnings()
     return static_cast<int>(count);
 }
 
-void StartPermissionCheck()
+void StartPermissionCheck(PermissionInputs checked)
 {
     if (g_checkThread)
         return;
     g_checkStop = false;
-    g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, nullptr, 0, nullptr));
+    std::unique_ptr<PermissionInputs> inputs(new (std::nothrow) PermissionInputs(std::move(checked)));
+    if (inputs)
+        g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, inputs.get(), 0, nullptr));
     if (!g_checkThread) {
-        const DWORD error = GetLastError();
+        const DWORD error = inputs ? GetLastError() : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
         ovlog_write_tag(kLogWarning, kPermissionsTag, L"Cannot start the permission check (Error 0x%08x: %s)", error,
                         ErrorText(error).get());
+        return;
     }
+    inputs.release();
 }
 
 void FinishPermissionCheck()

@@ -3,8 +3,10 @@
 // administrator lists in HKLM\Software\Orvane\WebUI, value TrustedAccounts;
 // any other account that owns, or may change, the install folder, the
 // trees below its jre, etc, jetty-home and jetty-base, the configuration
-// file and its folder, or the chosen Java's home, is reported by name.
-// Nothing here changes a permission.
+// file and its folder, the chosen Java's home, the folders the launcher and
+// Java write their logs to, the folders above all these, or the registry
+// keys that choose what runs, is reported by name. Nothing here changes a
+// permission.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +14,8 @@
 #include <atomic>
 #include <string>
 #include <vector>
+
+class Config;
 
 using SidBytes = std::vector<BYTE>;
 
@@ -45,12 +49,30 @@ struct PermissionReport {
     std::vector<std::wstring> warnings;
     std::vector<std::wstring> advice;
 };
-// Checks the install folder, the launcher, the configuration file, the
-// install's trees and, when `javaExecutable` is not empty, the Java home
-// (the folder above "bin") as a whole tree. `stop`, when not null, is read
-// between two objects: once true, the check ends with what it has found.
-PermissionReport CheckPermissions(const wchar_t* installDir, const wchar_t* configFile,
-                                  const wchar_t* javaExecutable, const std::atomic<bool>* stop);
+// What one check looks at. Paths are full; empty ones are left out.
+struct PermissionInputs {
+    std::wstring installDir;
+    std::wstring launcherExe;
+    std::wstring configFile;
+    // When not empty, the Java home (the folder above "bin") of this path
+    // and of its final path, past links, as whole trees.
+    std::wstring javaExecutable;
+    // Registry keys below HKLM whose values chose what runs.
+    std::vector<std::wstring> keys;
+    // PATH folders searched before the Java was found.
+    std::vector<std::wstring> searchedFolders;
+    // Files that the launcher or Java create and rotate as SYSTEM: their folders are checked.
+    std::vector<std::wstring> writtenFiles;
+};
+// The inputs of this launcher: its install, configuration and product key,
+// the log files that `config` names (or their defaults) and, unless null,
+// `javaExecutable`, with what chose it in the last search.
+PermissionInputs LauncherPermissionInputs(const Config& config, const wchar_t* javaExecutable);
+
+// Checks the objects of `inputs`, and the folders above each of them up to
+// its volume root. `stop`, when not null, is read between two objects: once
+// true, the check ends with what it has found.
+PermissionReport CheckPermissions(const PermissionInputs& inputs, const std::atomic<bool>* stop);
 
 // For install: checks at once (not the Java home: the service's own
 // environment decides which Java it runs) and prints at most
@@ -67,7 +89,7 @@ constexpr size_t kMaxPrintedWarnings = 20;
 // FinishPermissionCheck asks it to stop between two objects and waits for
 // it, at most kPermissionCheckStopWaitMs, so nothing of it reaches a closed
 // log. Both are no-ops when there is nothing to do.
-void StartPermissionCheck();
+void StartPermissionCheck(PermissionInputs inputs);
 void FinishPermissionCheck();
 constexpr DWORD kPermissionCheckDelayMs = 3000;
 // Short, as it adds to the graceful stop, which must fit the pre-shutdown time.

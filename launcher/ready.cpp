@@ -1,10 +1,7 @@
-// Readiness: Jetty opens its stop port as soon as it begins to start, then
-// deploys the web application, then opens its HTTP connector; a JVM that
-// cannot start never opens the port. So the server is up once the stop
-// port answers and then, where there is one, the web UI's address.
+#include "launcher/ready.h"
+
 #include "launcher/command_line.h"
 #include "launcher/health.h"
-#include "launcher/run.h"
 #include "support/handles.h"
 
 namespace {
@@ -51,8 +48,10 @@ UniqueSocket StartProbe(HANDLE event)
 
 }  // namespace
 
-ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG startedAt, DWORD untilMs)
+ServerWait WaitForServerReady(const RunWaits& waits, DWORD untilMs)
 {
+    const HANDLE server = waits.server, stopEvent = waits.stopEvent;
+    const ULONGLONG startedAt = waits.startedAt;
     UniqueKernelHandle connected(WSACreateEvent());
     const bool canProbe = WinsockStarted() && connected;
     ULONGLONG lastProgress = GetTickCount64();
@@ -62,7 +61,8 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG started
             return ServerWait::kTimedOut;
         if (now - lastProgress >= kReadyProgressIntervalMs) {
             lastProgress = now;
-            ReportRunProgress();
+            if (waits.progress != nullptr)
+                waits.progress();
         }
         const ULONGLONG cycleEnd = now + ProbeInterval(now - startedAt);
         UniqueSocket probe = canProbe ? StartProbe(connected.get()) : UniqueSocket();
@@ -88,9 +88,11 @@ ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG started
     }
 }
 
-ServerWait WaitForWebReady(const HealthAddress& address, DWORD answerMs, HANDLE server, HANDLE stopEvent,
-                           ULONGLONG startedAt, DWORD untilMs, int& status)
+ServerWait WaitForWebReady(const RunWaits& waits, const HealthAddress& address, DWORD answerMs, DWORD untilMs,
+                           int& status)
 {
+    const HANDLE server = waits.server, stopEvent = waits.stopEvent;
+    const ULONGLONG startedAt = waits.startedAt;
     for (;;) {
         ULONGLONG now = GetTickCount64();
         if (now - startedAt >= untilMs)
@@ -102,14 +104,15 @@ ServerWait WaitForWebReady(const HealthAddress& address, DWORD answerMs, HANDLE 
         // the first request to a web application can take a while.
         const ProbeResult result = ProbeHealthAddress(address, server, stopEvent, cycleMs < left ? cycleMs : left,
                                                       answerMs < left ? answerMs : left, status,
-                                                      &ReportRunProgress);
+                                                      waits.progress);
         if (result == ProbeResult::kServerEnded)
             return ServerWait::kEnded;
         if (result == ProbeResult::kStopRequested)
             return ServerWait::kStopRequested;
         if (result == ProbeResult::kAnswered && (address.https || StatusShowsReady(status)))
             return ServerWait::kReady;
-        ReportRunProgress();
+        if (waits.progress != nullptr)
+            waits.progress();
         const ULONGLONG cycleEnd = now + cycleMs;
         now = GetTickCount64();
         if (now < cycleEnd) {

@@ -1,6 +1,5 @@
 #include "launcher/run.h"
 
-#include <climits>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -10,9 +9,12 @@
 #include "launcher/health.h"
 #include "launcher/java.h"
 #include "launcher/permissions.h"
+#include "launcher/ready.h"
 #include "launcher/server_output.h"
 #include "launcher/settings.h"
+#include "launcher/stop.h"
 #include "launcher/version.h"
+#include "launcher/watch.h"
 #include "support/child_process.h"
 #include "support/config.h"
 #include "support/console.h"
@@ -27,7 +29,6 @@ namespace {
 
 constexpr wchar_t kStartupTag[] = L"startup";
 constexpr wchar_t kShutdownTag[] = L"shutdown";
-constexpr wchar_t kHealthTag[] = L"health";
 // CreateProcessW's limit, terminator included. Wine silently cuts a longer
 // line, which would start Java without its stop channel; refuse it as
 // Windows does.
@@ -46,12 +47,22 @@ void LogCreateFailure(DWORD error)
 SRWLOCK g_stopLock = SRWLOCK_INIT;
 bool g_stopRequested = false;
 StopCause g_stopCause = StopCause::kRequest;
-bool g_serverEndedOnItsOwn = false;
-DWORD g_serverExitCode = 0;
-std::wstring g_serverLastOutput;
+RunOutcome g_outcome;
 UniqueKernelHandle g_stopEvent;
 // Signalled whenever a run has ended; closing the console waits for it.
 UniqueKernelHandle g_runEnded;
+
+// Set by the service host before its run starts, then only read.
+bool g_serviceRun = false;
+void (*g_progressReporter)() = nullptr;
+void (*g_readyReporter)() = nullptr;
+void (*g_stoppingReporter)() = nullptr;
+
+void ReportRunProgress()
+{
+    if (g_progressReporter != nullptr)
+        g_progressReporter();
+}
 
 // Never closed once made, so the handle outlives the lock.
 HANDLE EventLocked(UniqueKernelHandle& event)
@@ -92,7 +103,7 @@ constexpr uint32_t kLoopbackAddress = 0x7F000001;
 void ReportPortTakenText(const std::wstring& text)
 {
     ovlog_write_tag(kLogError, kStartupTag, L"%s", text.c_str());
-    if (!IsServiceRun())
+    if (!g_serviceRun)
         ConsolePrint(L"ERROR: %s\n", text.c_str());
     ReportServiceEvent(MSG_SERVER_NOT_CREATED, {text.c_str(), DecimalText(WSAEADDRINUSE).c_str()});
 }
@@ -100,7 +111,7 @@ void ReportPortTakenText(const std::wstring& text)
 void ReportPortTaken(const wchar_t* what, uint16_t port)
 {
     // Beside a running service, the service's own server holds the ports.
-    const bool besideService = !IsServiceRun() && port == OV_STOP_PORT_NUMBER;
+    const bool besideService = !g_serviceRun && port == OV_STOP_PORT_NUMBER;
     ReportPortTakenText(FormatWide(L"%s is already in use by %s%s", what, DescribePortListener(port).c_str(),
                                    besideService ? L"; is the service running? (ovwebui.exe status)" : L""));
 }
@@ -123,64 +134,21 @@ bool StopPortIsOurs(DWORD serverPid)
     return true;
 }
 
-enum class WatchEnd { kEnded, kStopRequested, kNotAnswering };
-
-// Waits for the server's end or a stop, starting the permission check at
-// its time and probing the web UI every interval. Failures count only once
-// the address has answered, so a slow deployment is never stopped.
-WatchEnd WatchServer(HANDLE process, HANDLE stopEvent, ULONGLONG startedAt, const HealthSettings& health,
-                     bool answered, bool& checkStarted)
+// Runs `wait(untilMs)`, one of the run's waits. If it would go on past the
+// time the permission check is due, it first waits until then and starts
+// the check: the one place the check starts, so a run that ends sooner
+// creates no thread for it.
+template <typename Wait>
+ServerWait WaitStartingTheCheck(Wait wait, DWORD untilMs, PermissionInputs& check, bool& checkStarted)
 {
-    const bool probing = health.enabled && health.intervalMs > 0;
-    ULONGLONG nextProbeAt = GetTickCount64() + health.intervalMs;
-    unsigned failures = 0;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        ULONGLONG wakeAt = ULLONG_MAX;
-        if (!checkStarted)
-            wakeAt = startedAt + kPermissionCheckDelayMs;
-        if (probing && nextProbeAt < wakeAt)
-            wakeAt = nextProbeAt;
-        const DWORD waitMs = wakeAt == ULLONG_MAX ? INFINITE : wakeAt <= now ? 0 : static_cast<DWORD>(wakeAt - now);
-        const HANDLE waits[] = {process, stopEvent};
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, waitMs);
-        if (woken == WAIT_OBJECT_0 + 1)
-            return WatchEnd::kStopRequested;
-        if (woken != WAIT_TIMEOUT)
-            return WatchEnd::kEnded;
-        if (!checkStarted && GetTickCount64() - startedAt >= kPermissionCheckDelayMs) {
-            StartPermissionCheck();
-            checkStarted = true;
-        }
-        if (!probing || GetTickCount64() < nextProbeAt)
-            continue;
-        int status = 0;
-        const ProbeResult result =
-            ProbeHealthAddress(health.address, process, stopEvent, health.timeoutMs, health.timeoutMs, status);
-        nextProbeAt = GetTickCount64() + health.intervalMs;
-        if (result == ProbeResult::kServerEnded)
-            return WatchEnd::kEnded;
-        if (result == ProbeResult::kStopRequested)
-            return WatchEnd::kStopRequested;
-        if (result == ProbeResult::kAnswered && (health.address.https || StatusShowsAlive(status))) {
-            if (failures > 0)
-                ovlog_write_tag(kLogInformation, kHealthTag, L"%s answers again after %u failed checks",
-                                health.address.text.c_str(), failures);
-            failures = 0;
-            answered = true;
-            continue;
-        }
-        if (!answered || ++failures != health.failuresInRow)
-            continue;
-        const std::wstring reason = ProbeFailureText(result, health.timeoutMs);
-        ovlog_write_tag(kLogWarning, kHealthTag, L"%s has not answered %u checks in a row (%s)",
-                        health.address.text.c_str(), failures, reason.c_str());
-        ReportServiceEvent(MSG_HEALTH_CHECK_FAILED,
-                           {health.address.text.c_str(), DecimalText(failures).c_str(), reason.c_str()});
-        // In the foreground the person at the console decides.
-        if (IsServiceRun())
-            return WatchEnd::kNotAnswering;
+    if (!checkStarted && untilMs > kPermissionCheckDelayMs) {
+        const ServerWait early = wait(kPermissionCheckDelayMs);
+        if (early != ServerWait::kTimedOut)
+            return early;
+        StartPermissionCheck(std::move(check));
+        checkStarted = true;
     }
+    return wait(untilMs);
 }
 
 }  // namespace
@@ -199,22 +167,18 @@ void RequestServerStop(StopCause cause)
     SetEvent(stopEvent);
 }
 
-bool ServerEndedOnItsOwn()
+RunOutcome LastRunOutcome()
 {
     ScopedLock lock(g_stopLock);
-    return g_serverEndedOnItsOwn;
+    return g_outcome;
 }
 
-DWORD ServerExitCode()
+void SetServiceRun(void (*progress)(), void (*ready)(), void (*stopping)())
 {
-    ScopedLock lock(g_stopLock);
-    return g_serverExitCode;
-}
-
-std::wstring ServerLastOutput()
-{
-    ScopedLock lock(g_stopLock);
-    return g_serverLastOutput;
+    g_serviceRun = true;
+    g_progressReporter = progress;
+    g_readyReporter = ready;
+    g_stoppingReporter = stopping;
 }
 
 bool WaitForRunEnd(DWORD timeoutMs)
@@ -222,12 +186,15 @@ bool WaitForRunEnd(DWORD timeoutMs)
     return WaitForSingleObject(RunEndedEvent(), timeoutMs) == WAIT_OBJECT_0;
 }
 
-int ForegroundExitCode(int runStatus)
-{
-    return runStatus == kRunStopPortInUse || runStatus == kRunWebPortInUse ? kRunCreateFailed : runStatus;
-}
+namespace {
 
-int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, ServerOutputFile* output)
+// Creates the server process from `commandLine` and returns once it has
+// ended, with the run's status. With `output`, the server's output goes
+// there instead of to the launcher's console. kRunServerEnded, without a
+// server, when a stop came first. The permission check of `check` runs
+// once the server has run kPermissionCheckDelayMs.
+int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, ServerOutputFile* output,
+                         PermissionInputs check)
 {
     if (wcslen(commandLine) >= kMaxCommandLineChars) {
         LogCreateFailure(ERROR_FILENAME_EXCED_RANGE);
@@ -242,7 +209,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
             ovlog_write_tag(kLogInformation, kStartupTag, L"Stop requested before the server started; not starting it");
             return kRunServerEnded;
         }
-        g_serverEndedOnItsOwn = false;
+        g_outcome = RunOutcome();
     }
     // Whoever answers on these ports would pose as the server: its readiness,
     // and for the stop port the stop key of every later stop.
@@ -263,7 +230,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     options.output = output;
     // A service's current folder is System32: Java's crash files and heap
     // dumps belong with the install instead. The foreground keeps the caller's.
-    options.currentDir = IsServiceRun() ? g_installDir : nullptr;
+    options.currentDir = g_serviceRun ? g_installDir : nullptr;
     // In the foreground, output redirected from the launcher is the server's too.
     if (output == nullptr)
         RedirectedStandardHandles(options);
@@ -285,20 +252,13 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     const ULONGLONG startedAt = GetTickCount64();
     // While Java starts: the stop port's owner is looked up once it answers.
     PreparePortListenerLookup();
+    const RunWaits waits{process, stopEvent, startedAt, &ReportRunProgress};
     // The permission check lets the server's start go first (permissions.h),
     // but does not wait for a server that is slow to come up.
     bool checkStarted = false;
-    const auto waitStartingCheck = [&checkStarted](auto wait) {
-        ServerWait result = wait(checkStarted ? kServerReadyWaitMs : kPermissionCheckDelayMs);
-        if (result == ServerWait::kTimedOut && !checkStarted) {
-            StartPermissionCheck();
-            checkStarted = true;
-            result = wait(kServerReadyWaitMs);
-        }
-        return result;
-    };
-    ServerWait wait = waitStartingCheck(
-        [&](DWORD untilMs) { return WaitForServerReady(process, stopEvent, startedAt, untilMs); });
+    constexpr DWORD kReadyWaitMs = RunLimits::kServerReadyWaitMs;
+    ServerWait wait = WaitStartingTheCheck(
+        [&](DWORD untilMs) { return WaitForServerReady(waits, untilMs); }, kReadyWaitMs, check, checkStarted);
     const bool stopPortAnswered = wait == ServerWait::kReady;
     if (stopPortAnswered && !StopPortIsOurs(server.processId())) {
         // The key must not go to a stranger: no stop command.
@@ -307,17 +267,15 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
         return kRunStopPortInUse;
     }
     int status = 0;
-    bool webAnswered = false;
+    WatchState watch;
     if (wait == ServerWait::kReady && health.enabled) {
-        wait = waitStartingCheck([&](DWORD untilMs) {
-            return WaitForWebReady(health.address, health.timeoutMs, process, stopEvent, startedAt, untilMs, status);
-        });
-        webAnswered = wait == ServerWait::kReady;
+        wait = WaitStartingTheCheck(
+            [&](DWORD untilMs) { return WaitForWebReady(waits, health.address, health.timeoutMs, untilMs, status); },
+            kReadyWaitMs, check, checkStarted);
+        watch.answered = wait == ServerWait::kReady;
     }
-    bool stopRequested = false;
     const unsigned readyMs = static_cast<unsigned>(GetTickCount64() - startedAt);
-    switch (wait) {
-    case ServerWait::kReady:
+    if (wait == ServerWait::kReady) {
         if (!health.enabled)
             ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: its stop port answered after %u ms",
                             readyMs);
@@ -327,36 +285,31 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
         else
             ovlog_write_tag(kLogInformation, kStartupTag, L"Server is ready: %s answered HTTP %d after %u ms",
                             health.address.text.c_str(), status, readyMs);
-        ReportServerReady();
+        if (g_readyReporter != nullptr)
+            g_readyReporter();
         ReportServiceEvent(MSG_SERVER_READY, {DecimalText(readyMs).c_str()});
-        break;
-    case ServerWait::kTimedOut:
+    } else if (wait == ServerWait::kTimedOut) {
         if (stopPortAnswered)
             ovlog_write_tag(kLogWarning, kStartupTag, L"%s did not answer within %u s; reporting the service running",
-                            health.address.text.c_str(), static_cast<unsigned>(kServerReadyWaitMs / 1000));
+                            health.address.text.c_str(), static_cast<unsigned>(kReadyWaitMs / 1000));
         else
             ovlog_write_tag(kLogWarning, kStartupTag,
                             L"Jetty's stop port " OV_STOP_PORT
                             L" did not answer within %u s; reporting the service running",
-                            static_cast<unsigned>(kServerReadyWaitMs / 1000));
-        ReportServerReady();
-        break;
-    case ServerWait::kEnded:
-        break;
-    case ServerWait::kStopRequested:
-        stopRequested = true;
-        break;
+                            static_cast<unsigned>(kReadyWaitMs / 1000));
+        if (g_readyReporter != nullptr)
+            g_readyReporter();
     }
-    bool healthStop = false;
-    if (wait == ServerWait::kReady || wait == ServerWait::kTimedOut) {
-        const WatchEnd end = WatchServer(process, stopEvent, startedAt, health, webAnswered, checkStarted);
-        stopRequested = end == WatchEnd::kStopRequested;
-        healthStop = end == WatchEnd::kNotAnswering;
-    }
-    if (healthStop)
-        ReportRunStopping();
-    if (stopRequested || healthStop)
-        StopServer(process, stopRequested ? StopCauseOfRequest() : StopCause::kRequest);
+    if (wait == ServerWait::kReady || wait == ServerWait::kTimedOut)
+        wait = WaitStartingTheCheck(
+            [&](DWORD untilMs) { return WatchServer(waits, health, g_serviceRun, watch, untilMs); }, INFINITE,
+            check, checkStarted);
+    const bool healthStop = wait == ServerWait::kNotAnswering;
+    if (healthStop && g_stoppingReporter != nullptr)
+        g_stoppingReporter();
+    if (wait == ServerWait::kStopRequested || healthStop)
+        StopServer(process, healthStop ? StopCause::kRequest : StopCauseOfRequest(), g_javaExecutable, g_installDir,
+                   &ReportRunProgress);
     WaitForSingleObject(process, INFINITE);
 
     DWORD exitCode = 0;
@@ -367,8 +320,8 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
         ScopedLock lock(g_stopLock);
         stopAsked = g_stopRequested;
         endedOnItsOwn = !stopAsked && !healthStop;
-        g_serverEndedOnItsOwn = endedOnItsOwn;
-        g_serverExitCode = exitCode;
+        g_outcome.serverEndedOnItsOwn = endedOnItsOwn;
+        g_outcome.serverExitCode = exitCode;
     }
     // Its last words, once the reader has them all, explain a death.
     server.waitForOutputEnd(ChildProcess::kReaderDrainMs);
@@ -378,12 +331,14 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
         ovlog_write_tag(kLogWarning, kShutdownTag, L"Server process ended on its own with exit code %u%s%s",
                         static_cast<unsigned>(exitCode), lastLines.empty() ? L"" : L"\n", lastLines.c_str());
         ScopedLock lock(g_stopLock);
-        g_serverLastOutput = lastLines;
+        g_outcome.serverLastOutput = lastLines;
     }
     ovlog_debug_tag(kShutdownTag, 5, L"Server process terminated");
     // A stop asked for meanwhile makes it an ordinary stop.
     return healthStop && !stopAsked ? kRunHealthFailed : kRunServerEnded;
 }
+
+}  // namespace
 
 int RunLauncher()
 {
@@ -392,7 +347,7 @@ int RunLauncher()
 
     wchar_t path[kPathChars];
     PathRefusal logPathRefusal = PathRefusal::kNone;
-    ExpandSetting(config, L"/Launcher/LauncherLogFile", L"%OVWEBUI_HOME%\\logs\\launcher.log", path,
+    ExpandSetting(config, L"/Launcher/LauncherLogFile", kLauncherLogDefault, path,
                   logPathRefusal);
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
@@ -413,9 +368,9 @@ int RunLauncher()
     StringBuffer commandLine;
     PathRefusal jettyLogRefusal = PathRefusal::kNone, applicationLogRefusal = PathRefusal::kNone;
     wchar_t jettyLog[kPathChars];
-    ExpandSetting(config, L"/Launcher/JettyLogFile", L"%OVWEBUI_HOME%\\logs\\jetty.log", jettyLog, jettyLogRefusal);
+    ExpandSetting(config, L"/Launcher/JettyLogFile", kJettyLogDefault, jettyLog, jettyLogRefusal);
     WarnRefused(jettyLogRefusal, L"JettyLogFile");
-    ExpandSetting(config, L"/Launcher/ApplicationLogFile", L"%OVWEBUI_HOME%\\logs\\ovmc.log", path,
+    ExpandSetting(config, L"/Launcher/ApplicationLogFile", kApplicationLogDefault, path,
                   applicationLogRefusal);
     WarnRefused(applicationLogRefusal, L"ApplicationLogFile");
     const wchar_t* maxMemory = config.getValue(L"/Launcher/JavaMaxMemory", nullptr, 0);
@@ -431,14 +386,15 @@ int RunLauncher()
 
     // A service's server has no console anyone could read: keep its output.
     std::unique_ptr<ServerOutputFile> output;
-    if (IsServiceRun()) {
+    if (g_serviceRun) {
         PathRefusal outputRefusal = PathRefusal::kNone;
         wchar_t outputPath[kPathChars];
         ExpandSetting(config, L"/Launcher/ServerOutputFile", kServerOutputFileDefault, outputPath, outputRefusal);
         WarnRefused(outputRefusal, L"ServerOutputFile");
         output.reset(new (std::nothrow) ServerOutputFile(outputPath));
     }
-    const int status = ExecuteServerProcess(commandLine.getBuffer(), health, output.get());
+    const int status = ExecuteServerProcess(commandLine.getBuffer(), health, output.get(),
+                                            LauncherPermissionInputs(config, g_javaExecutable));
     ReportRunProgress();
     FinishPermissionCheck();
     ovlog_close();

@@ -1,17 +1,14 @@
 // The run: it finds Java, starts the server, waits for it to come up and to
 // end, and on a request stops it gracefully (Jetty's stop command first).
+// This is what the entry point and the service host use of it.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "launcher/permissions.h"
-#include "launcher/server_output.h"
-#include "support/executor.h"
-
-// Exit status of a launcher run.
-// A service stops with the same numbers as its service-specific exit code.
+// Exit status of a launcher run. A service stops with the same numbers as
+// its service-specific exit code, and 3 for a server that ended on its own.
 enum RunStatus : int {
     kRunServerEnded = 0,
     kRunNoJava = 1,
@@ -24,100 +21,45 @@ enum RunStatus : int {
 };
 
 int RunLauncher();
-// The foreground's exit code for a run's status: a port held by another
-// process is a server that could not be created.
-int ForegroundExitCode(int runStatus);
-struct HealthSettings;
-// Creates the server process from `commandLine` and returns once it has
-// ended, with the run's status. With `output`, the server's output goes
-// there instead of to the launcher's console. kRunServerEnded, without a
-// server, when a stop came first.
-int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, ServerOutputFile* output = nullptr);
 
-// The stop of the server, shared by the service host (stop, shutdown and
-// pre-shutdown controls) and the foreground (Ctrl+C, Ctrl+Break, closing
-// the console). A request only signals the run: the run's own thread does
-// the graceful stop, so the caller returns at once. A request is final for
-// the process: once made, no server is created any more.
+// A stop, from the service host (stop, shutdown and pre-shutdown controls)
+// or the foreground (Ctrl+C, Ctrl+Break, closing the console). A request
+// only signals the run: the run's own thread does the graceful stop, so the
+// caller returns at once. A request is final for the process: once made,
+// no server is created any more.
 enum class StopCause {
     kRequest,       // run Jetty's stop command at once
     kConsoleEvent,  // the server shares the console and got the same event:
                     // it is stopping itself, so first give it time to end
 };
 void RequestServerStop(StopCause cause = StopCause::kRequest);
-// True when the last server process ended with no stop requested: a crash,
-// an exit of its own, a kill from outside.
-bool ServerEndedOnItsOwn();
-// The last server process's exit code, and the last lines it wrote when it
-// ended on its own in a service run (empty otherwise).
-DWORD ServerExitCode();
-std::wstring ServerLastOutput();
+// Waits until the current run has ended, at most `timeoutMs`; true if it has.
+bool WaitForRunEnd(DWORD timeoutMs);
 
 // Makes the runs of this process the service's: the server's output goes to
 // the server output file, and the run tells the service host how far it
 // has come. `progress` is called while the run waits for the server to
-// come up and during the graceful stop, at least every
-// kStopProgressIntervalMs; `ready` once, when the server is up (or the
-// wait for it gave up with the server alive); `stopping` when the run
-// stops a server that no longer answers its health check.
-using RunReporter = void (*)();
-void SetServiceRun(RunReporter progress, RunReporter ready, RunReporter stopping);
-bool IsServiceRun();
-// Waits until the current run has ended, at most `timeoutMs`; true if it has.
-bool WaitForRunEnd(DWORD timeoutMs);
+// come up and during the graceful stop, at least every 2 s; `ready` once,
+// when the server is up (or the wait for it gave up with the server
+// alive); `stopping` when the run stops a server that no longer answers
+// its health check.
+void SetServiceRun(void (*progress)(), void (*ready)(), void (*stopping)());
 
-// How the wait for the server's stop port ended.
-enum class ServerWait { kReady, kTimedOut, kEnded, kStopRequested };
-// How long a server may take to open its stop port before it is reported
-// up all the same.
-constexpr DWORD kServerReadyWaitMs = 120000;
-// Waits until something accepts a connection on 127.0.0.1 at the stop port,
-// `server` ends or `stopEvent` is set, at most until the server, created at
-// `startedAt` (GetTickCount64), has run `untilMs`; reports the run's
-// progress every second.
-ServerWait WaitForServerReady(HANDLE server, HANDLE stopEvent, ULONGLONG startedAt, DWORD untilMs);
+// How the last run's server ended.
+struct RunOutcome {
+    // With no stop requested: a crash, an exit of its own, a kill from outside.
+    bool serverEndedOnItsOwn = false;
+    DWORD serverExitCode = 0;
+    // Its last lines, when it ended on its own in a service run.
+    std::wstring serverLastOutput;
+};
+RunOutcome LastRunOutcome();
 
-struct HealthAddress;
-// Then waits, in the same way, until `address` answers: an HTTP status
-// below 500 (each probe may take `answerMs`), or for https a connection.
-ServerWait WaitForWebReady(const HealthAddress& address, DWORD answerMs, HANDLE server, HANDLE stopEvent,
-                           ULONGLONG startedAt, DWORD untilMs, int& status);
-
-// Jetty's stop command waits up to 20 s itself (stop.wait=20); ours is longer.
-constexpr DWORD kStopCommandWaitMs = 30000;
-// After the stop command, the JVM may still be running its shutdown hooks
-// and flushing its logs: this long before it is terminated.
-constexpr DWORD kServerExitGraceMs = 5000;
-constexpr DWORD kStopProgressIntervalMs = 2000;
-static_assert(ChildProcess::kProgressIntervalMs <= kStopProgressIntervalMs, "the drains report progress too");
-// The longest the graceful stop on a request can take (the service's; only
-// the foreground's console event adds a grace first), step by step: the
-// stop command's wait, its end (ChildProcess::finish: its termination and
-// its reader's drain), the grace, the server's termination, its reader's
-// drain (waitForOutputEnd, then finish), the permission check's end.
-constexpr DWORD kStopWorstCaseMs = kStopCommandWaitMs + ChildProcess::kFinishWorstCaseMs + kServerExitGraceMs +
-                                   ChildProcess::kEndWaitMs + ChildProcess::kReaderDrainMs +
-                                   ChildProcess::kFinishWorstCaseMs + kPermissionCheckStopWaitMs;
-// A second under the 45 s pre-shutdown time, for the service's own reports.
-constexpr DWORD kStopBudgetMs = 44000;
-static_assert(kStopWorstCaseMs <= kStopBudgetMs, "the graceful stop must fit its budget");
-
-// Asks Jetty to stop through its stop port, waits for the stop command at
-// most kStopCommandWaitMs, gives the server kServerExitGraceMs to end, then
-// terminates it. After a console event the server first gets
-// kServerExitGraceMs to end by itself, and the stop command runs only if it
-// has not. Runs on the thread that waits for the server.
-void StopServer(HANDLE server, StopCause cause);
-// Report through the reporters of SetServiceRun, if there are any.
-void ReportRunProgress();
-void ReportServerReady();
-void ReportRunStopping();
-
-// Writes each line of the stop command's output to the log.
-class LoggingProcessExecutor : public ProcessExecutor {
-public:
-    explicit LoggingProcessExecutor(const wchar_t* commandLine);
-    // Ends the callbacks before this object's part is gone.
-    ~LoggingProcessExecutor() override;
-    void outputReceived(const char* line) override;
+// How long a server may take to come up before it is reported up all the
+// same, and the longest the graceful stop can take: the service's waits
+// and its pre-shutdown time are set from them.
+struct RunLimits {
+    static constexpr DWORD kServerReadyWaitMs = 120000;
+    // A second under the 45 s pre-shutdown time, for the service's own reports.
+    static constexpr DWORD kStopBudgetMs = 44000;
 };

@@ -1,10 +1,9 @@
+#include "launcher/stop.h"
+
 #include <cstring>
 #include <string>
 
 #include "launcher/command_line.h"
-#include "launcher/context.h"
-#include "launcher/java.h"
-#include "launcher/run.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
@@ -17,24 +16,19 @@ namespace {
 
 constexpr wchar_t kShutdownTag[] = L"shutdown";
 
-// Set by the service host before its run starts, then only read.
-bool g_serviceRun = false;
-RunReporter g_progressReporter = nullptr;
-RunReporter g_readyReporter = nullptr;
-RunReporter g_stoppingReporter = nullptr;
-
 // Waits up to `totalMs` in slices of kStopProgressIntervalMs, reporting
 // progress before each, so a long wait still shows the service manager a
 // live stop. `wait(ms)` returns true once what it waits for has happened.
 template <typename Wait>
-bool WaitReportingProgress(DWORD totalMs, Wait wait)
+bool WaitReportingProgress(DWORD totalMs, void (*progress)(), Wait wait)
 {
     const ULONGLONG deadline = GetTickCount64() + totalMs;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
         const DWORD slice = left < kStopProgressIntervalMs ? left : kStopProgressIntervalMs;
-        ReportRunProgress();
+        if (progress != nullptr)
+            progress();
         if (wait(slice))
             return true;
         if (slice == left)
@@ -44,41 +38,10 @@ bool WaitReportingProgress(DWORD totalMs, Wait wait)
 
 }  // namespace
 
-void SetServiceRun(RunReporter progress, RunReporter ready, RunReporter stopping)
-{
-    g_serviceRun = true;
-    g_progressReporter = progress;
-    g_readyReporter = ready;
-    g_stoppingReporter = stopping;
-}
-
-bool IsServiceRun()
-{
-    return g_serviceRun;
-}
-
-void ReportRunProgress()
-{
-    if (g_progressReporter != nullptr)
-        g_progressReporter();
-}
-
-void ReportServerReady()
-{
-    if (g_readyReporter != nullptr)
-        g_readyReporter();
-}
-
-void ReportRunStopping()
-{
-    if (g_stoppingReporter != nullptr)
-        g_stoppingReporter();
-}
-
-LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine)
+LoggingProcessExecutor::LoggingProcessExecutor(const wchar_t* commandLine, void (*progress)())
     : ProcessExecutor(commandLine, /*newProcessGroup=*/false, /*showWindow=*/false)
 {
-    reportWaitsTo(&ReportRunProgress);
+    reportWaitsTo(progress);
 }
 
 LoggingProcessExecutor::~LoggingProcessExecutor()
@@ -91,17 +54,17 @@ void LoggingProcessExecutor::outputReceived(const char* line)
     ovlog_debug_tag(L"jetty", 5, L"%s", OutputLineText(line, strlen(line)).c_str());
 }
 
-void StopServer(HANDLE server, StopCause cause)
+void StopServer(HANDLE server, StopCause cause, const wchar_t* java, const wchar_t* installDir, void (*progress)())
 {
     const auto serverEnded = [server](DWORD ms) { return WaitForSingleObject(server, ms) == WAIT_OBJECT_0; };
     // Jetty stops itself on the console's event (stopAtShutdown); its stop
     // command would then only find the port closed and say so at length.
-    if (cause == StopCause::kConsoleEvent && WaitReportingProgress(kServerExitGraceMs, serverEnded))
+    if (cause == StopCause::kConsoleEvent && WaitReportingProgress(kServerExitGraceMs, progress, serverEnded))
         return;
     StringBuffer commandLine;
-    ComposeStopCommandLine(commandLine, g_javaExecutable, g_installDir);
+    ComposeStopCommandLine(commandLine, java, installDir);
     {
-        LoggingProcessExecutor stopCommand(commandLine.getText());
+        LoggingProcessExecutor stopCommand(commandLine.getText(), progress);
         const bool executed = stopCommand.execute();
         if (executed && stopCommand.jobError() != ERROR_SUCCESS) {
             const DWORD error = stopCommand.jobError();
@@ -112,7 +75,7 @@ void StopServer(HANDLE server, StopCause cause)
             const DWORD error = stopCommand.lastError();
             ovlog_write_tag(kLogWarning, kShutdownTag, L"Cannot run the stop command (Error 0x%08x: %s)", error,
                             ErrorText(error).get());
-        } else if (!WaitReportingProgress(kStopCommandWaitMs,
+        } else if (!WaitReportingProgress(kStopCommandWaitMs, progress,
                                           [&stopCommand](DWORD ms) { return stopCommand.waitForCompletion(ms); })) {
             ovlog_write_tag(kLogWarning, kShutdownTag, L"The stop command did not end within %u s; giving up on it",
                             static_cast<unsigned>(kStopCommandWaitMs / 1000));
@@ -121,7 +84,7 @@ void StopServer(HANDLE server, StopCause cause)
         // Leaving the scope ends a stop command still running and delivers
         // the rest of its output to the log.
     }
-    if (!WaitReportingProgress(kServerExitGraceMs, serverEnded)) {
+    if (!WaitReportingProgress(kServerExitGraceMs, progress, serverEnded)) {
         ovlog_write_tag(kLogWarning, kShutdownTag,
                         L"Server process did not end within %u s after the stop command; terminating it",
                         static_cast<unsigned>(kServerExitGraceMs / 1000));

@@ -6,10 +6,12 @@ set -u
 demo=$(cd "${1:-build/demo}" && pwd)
 source "$(dirname "$0")/wine-env.sh"
 "$(dirname "$0")/wine-prefix.sh"
-# Wine makes the prefix's user the owner of every file, with full control:
-# trust it as an administrator would trust a deployment account, or every
-# file of the kit would be a warning in the log.
-wine reg add 'HKLM\Software\Orvane\WebUI' /v TrustedAccounts /t REG_MULTI_SZ /d S-1-5-21-0-0-0-1000 /f \
+# Wine makes the prefix's user the owner of every file, with full control,
+# and its primary group the owner of every key it creates: trust them as an
+# administrator would trust a deployment account, or every file of the kit
+# would be a warning in the log.
+wine reg add 'HKLM\Software\Orvane\WebUI' /v TrustedAccounts /t REG_MULTI_SZ \
+  /d 'S-1-5-21-0-0-0-1000\0S-1-5-21-0-0-0-513' /f \
   >/dev/null 2>&1 </dev/null || { echo "Cannot set TrustedAccounts in the Wine prefix" >&2; exit 1; }
 
 for port in 8080 17003; do

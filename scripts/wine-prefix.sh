@@ -9,3 +9,8 @@ if [ ! -f "$WINEPREFIX/.ov-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.ov-ready"
 fi
+# The tests and the demo install on a drive of their own, T:, which is the
+# build folder (Wine names a Unix folder by the drive nearest to it): what
+# lies above the checkout (a world-writable /tmp, folders of another Unix
+# user) then stays out of the launcher's check of the folders above.
+ln -sfn ../.. "$WINEPREFIX/dosdevices/t:"

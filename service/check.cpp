@@ -224,10 +224,11 @@ ServiceRegistration CheckService(Findings& findings)
     return registration;
 }
 
-void CheckPermissionsOf(const wchar_t* java, Findings& findings)
+void CheckPermissionsOf(const Config& config, const wchar_t* java, Findings& findings)
 {
     ConsolePrint(L"Permissions (who may change what the service runs as SYSTEM):\n");
-    const PermissionReport report = CheckPermissions(g_installDir, g_configFile, java, nullptr);
+    // The Java of this prompt's search, and what chose it.
+    const PermissionReport report = CheckPermissions(LauncherPermissionInputs(config, java), nullptr);
     for (const std::wstring& warning : report.warnings)
         findings.warn(L"%s", warning.c_str());
     for (const std::wstring& advice : report.advice) {
@@ -264,7 +265,7 @@ int CheckInstallation()
 
     const ServiceRegistration service = CheckService(findings);
     CheckPorts(config, service, findings);
-    CheckPermissionsOf(java, findings);
+    CheckPermissionsOf(config, java, findings);
 
     const int result = findings.exitCode();
     ConsolePrint(L"%s\n", result == kCheckClean      ? L"Check: nothing wrong"

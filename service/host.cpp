@@ -85,6 +85,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     SetServiceRun(&ReportProgress, &ReportRunning, &ReportStopping);
 
     const int result = RunLauncher();
+    const RunOutcome outcome = LastRunOutcome();
 
     // A run that never got a server up, or a server that died without being
     // asked to, is a failure: say so, so that the failure actions restart
@@ -95,7 +96,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
         ScopedLock lock(g_statusLock);
         if (result != kRunServerEnded)
             failure = static_cast<DWORD>(result);
-        else if (ServerEndedOnItsOwn() && !g_systemShuttingDown)
+        else if (outcome.serverEndedOnItsOwn && !g_systemShuttingDown)
             failure = kServiceExitServerEnded;
         stopRequestedAtMs = g_stopRequestedAtMs;
     }
@@ -103,7 +104,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     // known to be a failure (at system shutdown it is expected).
     if (failure == kServiceExitServerEnded)
         ReportServiceEvent(MSG_SERVER_ENDED,
-                           {DecimalText(ServerExitCode()).c_str(), ServerLastOutput().c_str()});
+                           {DecimalText(outcome.serverExitCode).c_str(), outcome.serverLastOutput.c_str()});
     else if (failure == 0 && stopRequestedAtMs != 0)
         ReportServiceEvent(MSG_SERVICE_STOPPED, {DecimalText(GetTickCount64() - stopRequestedAtMs).c_str()});
     ScopedLock lock(g_statusLock);

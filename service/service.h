@@ -21,14 +21,14 @@ constexpr DWORD kShutdownLevel = 0x3FF;
 constexpr DWORD kPendingWaitHintMs = 10000;
 // At system shutdown the service gets this long for the whole graceful stop.
 constexpr DWORD kPreshutdownTimeoutMs = 45000;
-static_assert(kPreshutdownTimeoutMs > kStopWorstCaseMs, "the pre-shutdown time must cover the whole stop");
+static_assert(kPreshutdownTimeoutMs > RunLimits::kStopBudgetMs, "the pre-shutdown time must cover the whole stop");
 // How long "stop" waits for the service to report itself stopped.
 constexpr DWORD kStopServiceWaitMs = 60000;
-static_assert(kStopServiceWaitMs > kStopWorstCaseMs, "\"stop\" must outwait the whole stop");
+static_assert(kStopServiceWaitMs > RunLimits::kStopBudgetMs, "\"stop\" must outwait the whole stop");
 constexpr DWORD kStopServicePollMs = 200;
 // How long "start" waits for the service to run or stop: the run's wait and
 // a margin for the service's own start-up and its reports.
-constexpr DWORD kStartServiceWaitMs = kServerReadyWaitMs + 10000;
+constexpr DWORD kStartServiceWaitMs = RunLimits::kServerReadyWaitMs + 10000;
 constexpr DWORD kStartServicePollMs = 100;
 // Service-specific exit code of a service whose server ended on its own;
 // the others are the run's own statuses (RunStatus).

@@ -74,10 +74,9 @@ TEST_F(BadInput, ConfigurationThatIsNotAFileGivesTheDefaultsAtOnce)
         ScopedRegistryKey key(kRegistryKey);
         key.setString(L"LauncherConfigFile", config);
         DeleteFileW(install.log().c_str());
-        const ULONGLONG start = GetTickCount64();
+        // A run that read the pipe would never end.
         const RunResult result = RunCommand(Quote(install.exe()), 20000);
         ASSERT_TRUE(result.finished) << Narrow(config);
-        EXPECT_LT(GetTickCount64() - start, 10000u);
         EXPECT_EQ(result.exitCode, 0u);
         EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, DefaultLine(install));
         const std::vector<std::string> messages = ReadLogMessages(install.log());
@@ -139,7 +138,7 @@ TEST_F(BadInput, InstallFoldersAtTheLengthLimit)
     }
 }
 
-TEST_F(BadInput, JavaRegistrationsOfOtherTypes)
+TEST_F(BadInput, JavaHomeStoredExpandableIsTakenUnexpanded)
 {
     Install install(L"install", false);
     TempDir java(L"java");
@@ -153,17 +152,9 @@ TEST_F(BadInput, JavaRegistrationsOfOtherTypes)
     auto setHome = [&](DWORD type, const void* data, DWORD bytes) {
         RegSetValueExW(version.get(), L"JavaHome", 0, type, static_cast<const BYTE*>(data), bytes);
     };
-    const std::wstring multi = home + std::wstring(1, L'\0') + L"x" + std::wstring(1, L'\0');
-    setHome(REG_BINARY, home.c_str(), static_cast<DWORD>(home.size() * 2));
-    EXPECT_EQ(Run(install).exitCode, 1u);
-    setHome(REG_MULTI_SZ, multi.c_str(), static_cast<DWORD>((multi.size() + 1) * 2));
-    EXPECT_EQ(Run(install).exitCode, 1u);
-    // Without a terminator, fitting: terminated and used.
-    setHome(REG_SZ, home.c_str(), static_cast<DWORD>(home.size() * 2));
-    EXPECT_EQ(Run(install).exitCode, 0u);
-    EXPECT_TRUE(Contains(ReadLogMessages(install.log()),
-                         "INFO java: Using Java executable \"" + Narrow(home) + "\\bin\\java.exe\""));
-    // REG_EXPAND_SZ is taken unexpanded, as stored: no absolute path then.
+    // Which types read as strings is tested in registry_test.cpp; here, that
+    // the search does not expand what it reads: REG_EXPAND_SZ is taken as
+    // stored, no absolute path then, although the variable names the home.
     ScopedEnv where(L"OV_TEST_JAVA", home.c_str());
     const std::wstring expandable = L"%OV_TEST_JAVA%";
     setHome(REG_EXPAND_SZ, expandable.c_str(), static_cast<DWORD>((expandable.size() + 1) * 2));

@@ -148,7 +148,7 @@ bool PlaceCopy(const std::wstring& source, const std::wstring& target)
 TempDir::TempDir(const std::wstring& name, const std::wstring& parent)
 {
     static std::atomic<unsigned> counter{0};
-    path_ = (parent.empty() ? TestBinDir() + L"\\test-tmp" : parent) + L"\\" + name + L"-" +
+    path_ = (parent.empty() ? std::wstring(L"T:\\test-tmp") : parent) + L"\\" + name + L"-" +
             std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
     RemoveTree(path_);
     MakeFolders(path_);
@@ -254,7 +254,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line)
 void ResetProductKey()
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRegistryKey);
-    const std::wstring trust = std::wstring(kPrefixUserSid) + L'\0';
+    const std::wstring trust = std::wstring(kPrefixUserSid) + L'\0' + kPrefixGroupSid + L'\0';
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRegistryKey, L"TrustedAccounts", REG_MULTI_SZ, trust.c_str(),
                     static_cast<DWORD>((trust.size() + 1) * sizeof(wchar_t)));
 }
@@ -412,37 +412,54 @@ bool EveryoneMayAddFiles(const std::wstring& path)
     LocalFree(descriptor);
     return may;
 }
-}  // namespace
-
-bool SetUnixMode(const std::wstring& path, const char* octalMode)
+// The quoted Unix name of a path in the prefix; empty when it has none.
+std::wstring UnixArgument(const std::wstring& path)
 {
     using UnixName = char*(CDECL*)(const wchar_t*);
-    using DosName = wchar_t*(CDECL*)(const char*);
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+    char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+    const std::wstring quoted = name != nullptr ? Quote(Widen(name)) : std::wstring();
+    HeapFree(GetProcessHeap(), 0, name);
+    return quoted;
+}
+
+// Starts /bin/`program`. Wine runs a Unix program as a process of its own
+// that it cannot wait for: the callers await what it changes.
+bool StartUnixProgram(const char* program, const std::wstring& arguments)
+{
+    using DosName = wchar_t*(CDECL*)(const char*);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     const auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "wine_get_dos_file_name")));
-    if (unixName == nullptr || dosName == nullptr)
-        return false;
-    char* unixPath = unixName(path.c_str());
-    wchar_t* chmod = dosName("/bin/chmod");
-    // Wine runs a Unix program as a process of its own that it cannot wait
-    // for, so the change is awaited in the DACL.
-    const bool named = unixPath != nullptr && chmod != nullptr;
-    std::wstring commandLine = named ? L"chmod " + Widen(octalMode) + L" " + Quote(Widen(unixPath)) : L"";
-    const std::wstring program = named ? chmod : L"";
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    HeapFree(GetProcessHeap(), 0, chmod);
-    if (!named)
-        return false;
+    wchar_t* path = dosName != nullptr ? dosName((std::string("/bin/") + program).c_str()) : nullptr;
+    const std::wstring dosProgram = path != nullptr ? path : L"";
+    HeapFree(GetProcessHeap(), 0, path);
+    std::wstring commandLine = Widen(program) + L" " + arguments;
     // Not StartChild: Wine gives a Unix program no handle that a job or
     // ResumeThread accepts.
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
+    if (dosProgram.empty() || !CreateProcessW(dosProgram.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                              nullptr, nullptr, &startup, &info))
         return false;
     UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    return true;
+}
+}  // namespace
+
+bool SetUnixMode(const std::wstring& path, const char* octalMode)
+{
+    const std::wstring name = UnixArgument(path);
+    if (name.empty() || !StartUnixProgram("chmod", Widen(octalMode) + L" " + name))
+        return false;
     const bool othersWrite = (strtoul(octalMode, nullptr, 8) & 02) != 0;
     return WaitUntil([&] { return EveryoneMayAddFiles(path) == othersWrite; }, 5000, 20);
+}
+
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link)
+{
+    const std::wstring from = UnixArgument(target), to = UnixArgument(link);
+    return !from.empty() && !to.empty() && StartUnixProgram("ln", L"-s " + from + L" " + to) &&
+           WaitUntil([&] { return FileExists(link); }, 5000, 20);
 }

@@ -50,8 +50,9 @@ bool WriteTextFile(const std::wstring& path, const std::string& bytes);
 std::string ReadTextFile(const std::wstring& path);
 std::vector<std::string> SplitLines(const std::string& text);
 
-// A fresh folder below `parent` (by default the build's test-tmp folder),
-// removed with its content.
+// A fresh folder below `parent` (by default test-tmp in the build folder,
+// reached through its own drive T: so that the folders above it are the
+// build's alone: scripts/wine-prefix.sh), removed with its content.
 class TempDir {
 public:
     explicit TempDir(const std::wstring& name = L"t", const std::wstring& parent = std::wstring());
@@ -107,9 +108,12 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line);
 
 // Wine makes the prefix's user the owner of every file, with full control:
 // tests trust it as an administrator would trust a deployment account. The
-// product's key starts each test holding only TrustedAccounts with it, and
+// product's key starts each test holding only TrustedAccounts with them, and
 // a ScopedRegistryKey of that key keeps and restores the value.
 constexpr wchar_t kPrefixUserSid[] = L"S-1-5-21-0-0-0-1000";
+// Wine makes the user's primary group the owner of each key it creates:
+// trusted alike.
+constexpr wchar_t kPrefixGroupSid[] = L"S-1-5-21-0-0-0-513";
 void ResetProductKey();
 
 // A registry key below HKLM, deleted with its subkeys when this goes away.
@@ -178,3 +182,5 @@ bool WaitUntil(Done done, DWORD timeoutMs, DWORD pollMs = 50)
 // entry from those bits, and keeps no DACL set through the API. Returns once
 // Wine shows the change, false when it did not within a few seconds.
 bool SetUnixMode(const std::wstring& path, const char* octalMode);
+// Makes `link` a Unix symbolic link to `target`: a link that Windows programs follow.
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link);

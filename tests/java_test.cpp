@@ -188,11 +188,8 @@ TEST_F(JavaSearch, UnusableRegistrationsAreSkippedSilently)
 {
     Install install(L"install", false);
     TempDir java(L"java");
-    const DWORD number = 11;
     {
         ScopedRegistryKey key(kJavaSoftKey);  // key without CurrentVersion
-        EXPECT_EQ(Run(install).exitCode, 1u);
-        key.setRaw(L"CurrentVersion", REG_DWORD, &number, sizeof(number));
         EXPECT_EQ(Run(install).exitCode, 1u);
         key.setString(L"CurrentVersion", std::wstring(64, L'9'));  // 64 characters do not fit
         EXPECT_EQ(Run(install).exitCode, 1u);

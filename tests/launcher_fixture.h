@@ -38,7 +38,7 @@ inline std::string ExpectedServerLine(const std::wstring& java, const std::wstri
     if (maxMemory != nullptr)
         line += std::wstring(L" -Xmx") + maxMemory;
     line += L" -jar \"" + dir + L"\\jetty-home\\start.jar\" jetty.server.stopAtShutdown=true stop.port=" OV_STOP_PORT
-                                 L" stop.key=qmvr$gates$hub";
+                                 L" stop.key=" OV_STOP_KEY;
     return Narrow(line);
 }
 
@@ -55,5 +55,5 @@ inline std::vector<std::string> ExpectedServerArgs(const std::wstring& java, con
             Narrow(dir + L"\\jetty-home\\start.jar"),
             "jetty.server.stopAtShutdown=true",
             "stop.port=" + std::to_string(kStopPort),
-            "stop.key=qmvr$gates$hub"};
+            Narrow(L"stop.key=" OV_STOP_KEY)};
 }

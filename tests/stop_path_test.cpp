@@ -9,6 +9,7 @@
 #include "app/console_control.h"
 #include "launcher/context.h"
 #include "launcher/java.h"
+#include "launcher/stop.h"
 #include "tests/harness.h"
 
 namespace {
@@ -64,24 +65,25 @@ TEST(RunAndStopInOneProcess, NoHandleLeaksAndTheStopOnlyEverReachesOurServer)
     DeleteFileW(install.log().c_str());
     // The run keeps this thread, as in the foreground; the event comes from
     // another, as Windows delivers console events.
-    ULONGLONG handlerMs = 0;
+    // The server outlives the Ctrl+C by its grace: a handler that waited
+    // for the stop would return only once it is gone.
+    bool returnedBeforeTheEnd = false;
     ULONGLONG stopAt = 0;
-    std::thread console([&handlerMs, &stopAt] {
+    std::thread console([&] {
         if (!WaitForPortState(kStopPort, true, 30000))
             return;
         stopAt = GetTickCount64();
         ConsoleCtrlHandler(CTRL_C_EVENT);
-        handlerMs = GetTickCount64() - stopAt;
+        returnedBeforeTheEnd = CountProcessesBelow(install.root()) > 0;
     });
     const int status = RunLauncher();
     const ULONGLONG endedAt = GetTickCount64();
     console.join();
     ASSERT_NE(stopAt, 0u) << "the stand-in never listened";
-    EXPECT_LT(handlerMs, 1000u) << "the console handler must not wait for the stop";
+    EXPECT_TRUE(returnedBeforeTheEnd) << "the console handler must not wait for the stop";
     EXPECT_GE(endedAt - stopAt, 5000u) << "the server got no time to end on the Ctrl+C itself";
-    EXPECT_LT(endedAt - stopAt, 15000u);
     EXPECT_EQ(status, kRunServerEnded);
-    EXPECT_FALSE(ServerEndedOnItsOwn());
+    EXPECT_FALSE(LastRunOutcome().serverEndedOnItsOwn);
     EXPECT_TRUE(ReadInvocation(install.java(), "stop").present);
     // The stop command's whole output is logged before the server's end,
     // and a requested stop is no warning.
