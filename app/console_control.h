@@ -1,5 +1,5 @@
 // The foreground's way to stop a run: console events. (The service's is the
-// service control handler, service/service.h.)
+// service control handler, service/host.h.)
 #pragma once
 
 #include <windows.h>

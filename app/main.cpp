@@ -7,7 +7,8 @@
 #include "launcher/run.h"
 #include "launcher/version.h"
 #include "service/check.h"
-#include "service/service.h"
+#include "service/control.h"
+#include "service/host.h"
 #include "support/console.h"
 #include "support/strings.h"
 

@@ -11,6 +11,7 @@
 #include "launcher/java.h"
 #include "launcher/server_output.h"
 #include "support/config.h"
+#include "support/config_file.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
@@ -676,7 +677,7 @@ int PrintPermissionWarnings()
 {
     // The service's own environment decides which Java it runs: not checked here.
     Config config(/*ignoreCase=*/true);
-    config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
+    LoadConfigFile(config, g_configFile, L"Launcher", /*sectionOnly=*/true, /*replace=*/true);
     const PermissionReport report = CheckPermissions(LauncherPermissionInputs(config, /*javaExecutable=*/nullptr), nullptr);
     const size_t count = report.warnings.size();
     for (size_t i = 0; i < count && i < kMaxPrintedWarnings; ++i)

@@ -17,6 +17,7 @@
 #include "launcher/watch.h"
 #include "support/child_process.h"
 #include "support/config.h"
+#include "support/config_file.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
@@ -343,7 +344,8 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
 int RunLauncher()
 {
     Config config(/*ignoreCase=*/true);
-    config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
+    const ConfigFileRead configRead =
+        LoadConfigFile(config, g_configFile, L"Launcher", /*sectionOnly=*/true, /*replace=*/true);
 
     wchar_t path[kPathChars];
     PathRefusal logPathRefusal = PathRefusal::kNone;
@@ -352,7 +354,7 @@ int RunLauncher()
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
     ovlog_write_tag(kLogInformation, kStartupTag, L"Orvane Web UI launcher " OV_VERSION_TEXT L" starting");
-    if (config.notAFile())
+    if (configRead == ConfigFileRead::kNotAFile)
         ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
                         g_configFile);
     WarnRefused(logPathRefusal, L"LauncherLogFile");

@@ -13,8 +13,9 @@
 #include "launcher/java.h"
 #include "launcher/permissions.h"
 #include "launcher/settings.h"
-#include "service/service.h"
+#include "service/control.h"
 #include "support/config.h"
+#include "support/config_file.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/files.h"
@@ -71,12 +72,12 @@ void CheckContext(Findings& findings)
 
 // Prints each key's value as a run would use it; the server's log paths
 // come back for the command line.
-void CheckConfiguration(const Config& config, Findings& findings, wchar_t (&jettyLog)[kPathChars],
-                        wchar_t (&applicationLog)[kPathChars])
+void CheckConfiguration(const Config& config, ConfigFileRead configRead, Findings& findings,
+                        wchar_t (&jettyLog)[kPathChars], wchar_t (&applicationLog)[kPathChars])
 {
     ConsolePrint(L"Configuration file: %s (%s)\n", g_configFile,
                  g_configFileFromRegistry ? L"registry value LauncherConfigFile" : L"the default");
-    if (config.notAFile())
+    if (configRead == ConfigFileRead::kNotAFile)
         findings.warn(L"\"%s\" is not a file; every key is at its default", g_configFile);
     else if (config.entryCount() == 0 && FileIsGone(g_configFile))
         ConsolePrint(L"  not there: every key is at its default\n");
@@ -249,10 +250,11 @@ int CheckInstallation()
     CheckContext(findings);
 
     Config config(/*ignoreCase=*/true);
-    config.loadConfig(g_configFile, L"Launcher", /*encoding=*/nullptr, /*sectionOnly=*/true, /*replace=*/true);
+    const ConfigFileRead configRead =
+        LoadConfigFile(config, g_configFile, L"Launcher", /*sectionOnly=*/true, /*replace=*/true);
     wchar_t jettyLog[kPathChars] = {};
     wchar_t applicationLog[kPathChars] = {};
-    CheckConfiguration(config, findings, jettyLog, applicationLog);
+    CheckConfiguration(config, configRead, findings, jettyLog, applicationLog);
 
     wchar_t java[kPathChars] = {};
     if (CheckJava(java, findings)) {

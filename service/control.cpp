@@ -4,7 +4,7 @@
 #include "launcher/command_line.h"
 #include "launcher/permissions.h"
 #include "launcher/run.h"
-#include "service/service.h"
+#include "service/control.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/files.h"

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "launcher/run.h"
-#include "service/service.h"
+#include "service/host.h"
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"

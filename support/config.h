@@ -15,19 +15,11 @@ public:
     Config(const Config&) = delete;
     Config& operator=(const Config&) = delete;
 
-    // Reads a file (UTF-8 with or without BOM, UTF-16 with BOM, or UTF-16LE
-    // recognised by its zero bytes). `encoding` forces "UTF-8" or
-    // "UTF-16LE"; null detects it. sectionOnly keeps just `section`'s keys;
-    // replace drops what earlier loads stored. False when the file cannot
-    // be read; the configuration is then left as it was (replace aside).
-    // Only a disk file is read: anything else (a pipe, a device, a folder)
-    // counts as missing, and notAFile() then says so.
-    bool loadConfig(const wchar_t* path, const wchar_t* section, const char* encoding,
-                    bool sectionOnly, bool replace);
-    // The last loadConfig found something at its path that is not a file.
-    bool notAFile() const { return notAFile_; }
-
-    // The same from bytes in memory; always succeeds (bad lines are skipped).
+    // Reads a configuration text (UTF-8 with or without BOM, UTF-16 with
+    // BOM, or UTF-16LE recognised by its zero bytes). `encoding` forces
+    // "UTF-8" or "UTF-16LE"; null detects it. sectionOnly keeps just
+    // `section`'s keys; replace drops what earlier loads stored. Always
+    // succeeds (bad lines are skipped). A file: LoadConfigFile.
     bool loadConfigText(const unsigned char* data, size_t size, const wchar_t* section,
                         const char* encoding, bool sectionOnly, bool replace);
 
@@ -55,5 +47,4 @@ private:
     bool ignoreCase_;
     std::vector<Entry> entries_;
     size_t skippedLines_ = 0;
-    bool notAFile_ = false;
 };

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher/command_line.h"
-#include "service/service.h"
+#include "service/control.h"
 #include "support/executor.h"
 #include "support/handles.h"
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "launcher/context.h"
+#include "service/host.h"
 #include "tests/harness.h"
 
 TEST(ServiceControlInProcess, PreshutdownRunsTheGracefulStopAndTheHandlerReturnsAtOnce)
