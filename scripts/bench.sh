@@ -182,7 +182,8 @@ else
 fi
 
 echo "bench: start overhead ($start_runs runs each)" >&2
-phase start unlocked "$build/bench_driver.exe" start "$start_runs"
+# Locked too: each foreground start first looks whether 17003 is taken.
+phase start locked start "$start_runs"
 echo "bench: log throughput ($log_runs runs each)" >&2
 phase log unlocked "$build/bench_log.exe" "$log_runs" "$log_messages"
 echo "bench: foreground idle and memory ($idle_runs runs each, $((window_ms / 1000)) s window)" >&2
