@@ -60,7 +60,7 @@ void Fail(const char* format, ...)
 
 std::wstring BenchRoot()
 {
-    return TestBinDir() + L"\\bench-tmp";
+    return L"T:\\bench-tmp";
 }
 
 Install BenchInstall(const wchar_t* name, const std::string& serverMode)

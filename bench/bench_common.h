@@ -19,7 +19,9 @@ void Sample(const char* key, double value);
 void Note(const char* format, ...);
 void Fail(const char* format, ...);
 
-// <build>\bench-tmp: the bench never shares the tests' scratch folder.
+// T:\bench-tmp, on the bench prefix's own drive (scripts/wine-prefix.sh),
+// so that what lies above the checkout is no finding of install's check;
+// the bench never shares the tests' scratch folder.
 std::wstring BenchRoot();
 
 // The bench's installs, below BenchRoot(): the stand-in as jre\bin\java.exe
