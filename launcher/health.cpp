@@ -267,8 +267,13 @@ bool IsOurProcess(DWORD pid, DWORD serverPid)
     }
     // Without the job (Windows refused it), a child JVM of the server is
     // known by its parent; a reused parent ID would need the server gone.
+    return IsProcessOrChildOf(pid, serverPid);
+}
+
+bool IsProcessOrChildOf(DWORD pid, DWORD parentPid)
+{
     PROCESSENTRY32W entry;
-    return FindProcessEntry(pid, entry) && entry.th32ParentProcessID == serverPid;
+    return pid == parentPid || (FindProcessEntry(pid, entry) && entry.th32ParentProcessID == parentPid);
 }
 
 ProbeResult ProbeHealthAddress(const HealthAddress& address, HANDLE server, HANDLE stopEvent, DWORD connectMs,

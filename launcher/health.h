@@ -59,6 +59,8 @@ std::wstring DescribeProcess(DWORD pid);
 std::wstring DescribePortListener(uint16_t port);
 // Whether `pid` is the server itself or another process of the launcher's job.
 bool IsOurProcess(DWORD pid, DWORD serverPid);
+// Whether `pid` is `parentPid` or a child of it.
+bool IsProcessOrChildOf(DWORD pid, DWORD parentPid);
 
 enum class ProbeResult {
     kAnswered,       // `status` holds the status code (0 for an https address: it connected)

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr uint16_t kHttpPort = 80;
 constexpr uint16_t kHttpsPort = 443;
 // Jetty's own default for its HTTP connector.
@@ -78,7 +77,7 @@ std::string Ipv4Text(uint32_t ipv4)
 HealthAddressParse ResolveHost(const std::string& host, uint32_t& ipv4)
 {
     if (host.empty() || host == "0.0.0.0" || (host.size() == 9 && StartsWithNoCase(host, "localhost"))) {
-        ipv4 = kLoopback;
+        ipv4 = kLoopbackIpv4;
         return HealthAddressParse::kAddress;
     }
     return ParseIpv4(host, ipv4) ? HealthAddressParse::kAddress : HealthAddressParse::kHostName;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+constexpr uint32_t kLoopbackIpv4 = 0x7F000001;  // 127.0.0.1, host byte order
+
 struct HealthAddress {
     // An https address is only connected to: the launcher speaks no TLS,
     // and Jetty opens its connectors only once the web applications are up.

@@ -10,6 +10,7 @@
 #include "launcher/context.h"
 #include "launcher/java.h"
 #include "launcher/server_output.h"
+#include "launcher/settings.h"
 #include "support/config.h"
 #include "support/config_file.h"
 #include "support/console.h"
@@ -615,16 +616,14 @@ namespace {
 
 // As the run expands its paths: a value that does not fit once expanded,
 // or holds a double quote, gives way to the default.
+// The path a run writes for `key`: the same value, refused or not, that
+// the run itself takes.
 std::wstring ConfiguredPath(const Config& config, const wchar_t* key, const wchar_t* defaultValue)
 {
     wchar_t expanded[kPathChars];
-    const wchar_t* value = config.getValue(key, defaultValue, 0);
-    for (const wchar_t* candidate : {value, defaultValue}) {
-        const DWORD needed = ExpandEnvironmentStringsW(candidate, expanded, kPathChars);
-        if (needed != 0 && needed <= kPathChars && wcschr(expanded, L'"') == nullptr)
-            return expanded;
-    }
-    return std::wstring();
+    PathRefusal refusal = PathRefusal::kNone;
+    ExpandSetting(config, key, defaultValue, expanded, refusal);
+    return expanded;
 }
 
 }  // namespace

@@ -99,8 +99,6 @@ void WarnRefused(PathRefusal refusal, const wchar_t* key)
     ReportServiceEvent(MSG_CONFIG_VALUE_REFUSED, {key, FormatWide(L"it %s", RefusalReason(refusal)).c_str()});
 }
 
-constexpr uint32_t kLoopbackAddress = 0x7F000001;
-
 void ReportPortTakenText(const std::wstring& text)
 {
     ovlog_write_tag(kLogError, kStartupTag, L"%s", text.c_str());
@@ -214,7 +212,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     }
     // Whoever answers on these ports would pose as the server: its readiness,
     // and for the stop port the stop key of every later stop.
-    if (PortAnswers(kLoopbackAddress, OV_STOP_PORT_NUMBER)) {
+    if (PortAnswers(kLoopbackIpv4, OV_STOP_PORT_NUMBER)) {
         ReportPortTaken(L"Jetty's stop port " OV_STOP_PORT, OV_STOP_PORT_NUMBER);
         return kRunStopPortInUse;
     }

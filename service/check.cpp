@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdarg>
 #include <string>
@@ -131,26 +130,6 @@ bool CheckJava(wchar_t (&java)[kPathChars], Findings& findings)
     return found;
 }
 
-constexpr uint32_t kLoopbackAddress = 0x7F000001;
-
-// Whether `pid` is `parentPid` or a child of it: the service's server is
-// the launcher's child.
-bool IsProcessOrChildOf(DWORD pid, DWORD parentPid)
-{
-    if (pid == parentPid)
-        return true;
-    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        return false;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ProcessID == pid)
-            return entry.th32ParentProcessID == parentPid;
-    }
-    return false;
-}
-
 // A port that answers is the running service's when its listener is the
 // service's process or its child, or, where Windows names no listener, when
 // the service runs: a run would find it taken, but that is no fault.
@@ -168,11 +147,10 @@ void CheckPort(const wchar_t* what, uint32_t ipv4, uint16_t port, const ServiceR
     bool known = false;
     const std::vector<DWORD> listeners = PortListenerPids(port, known);
     const bool serviceRuns = service.state == SERVICE_RUNNING && service.processId != 0;
+    // Every listener that the table names must be the service's.
     bool ours = serviceRuns;
-    for (DWORD pid : listeners) {
-        if (pid != 0)
-            ours = serviceRuns && IsProcessOrChildOf(pid, service.processId);
-    }
+    for (DWORD pid : listeners)
+        ours = ours && (pid == 0 || IsProcessOrChildOf(pid, service.processId));
     if (ours)
         ConsolePrint(L"  %s: held by the running service ovWebUI (process %u)\n", where.c_str(),
                      static_cast<unsigned>(service.processId));
@@ -185,7 +163,7 @@ void CheckPorts(const Config& config, const ServiceRegistration& service, Findin
 {
     const HealthSettings health = ReadHealthSettings(config, g_installDir);
     ConsolePrint(L"Ports:\n");
-    CheckPort(L"Jetty's stop port", kLoopbackAddress, OV_STOP_PORT_NUMBER, service, findings);
+    CheckPort(L"Jetty's stop port", kLoopbackIpv4, OV_STOP_PORT_NUMBER, service, findings);
     for (const std::wstring& warning : health.warnings)
         findings.warn(L"%s", warning.c_str());
     if (!health.enabled) {
