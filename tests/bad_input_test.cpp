@@ -76,7 +76,7 @@ TEST_F(BadInput, ConfigurationThatIsNotAFileGivesTheDefaultsAtOnce)
         DeleteFileW(install.log().c_str());
         // A run that read the pipe would never end.
         const RunResult result = RunCommand(Quote(install.exe()), 20000);
-        ASSERT_TRUE(result.finished) << Narrow(config);
+        ASSERT_TRUE(result.finished) << Narrow(config) << " " << result.output;
         EXPECT_EQ(result.exitCode, 0u);
         EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine, DefaultLine(install));
         const std::vector<std::string> messages = ReadLogMessages(install.log());

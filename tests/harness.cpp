@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,8 @@ RunResult RunCommand(const std::wstring& commandLine, DWORD timeoutMs, const wch
         SetCurrentDirectoryW(previous);
     if (!started) {
         result.output = "(could not start: error " + std::to_string(executor.lastError()) + ")";
+        // Said at once: callers' assertions show only that it did not finish.
+        fprintf(stderr, "RunCommand: %s: %s\n", Narrow(commandLine).c_str(), result.output.c_str());
         return result;
     }
     result.finished = executor.waitForCompletion(timeoutMs);
