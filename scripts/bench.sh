@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Measures the launcher against its floors under Wine and prints one table.
 #
-# usage: scripts/bench.sh [--quick] [BUILD_DIR]
+# usage: scripts/bench.sh [--quick] [--only PHASE] [BUILD_DIR]
 #   --quick    one run of each figure and a 1 s idle window: checks that
 #              every measurement works, judges nothing (for make check)
+#   --only     one phase (start, log, foreground, service, service-start,
+#              capture); the other rows say "not run"
 #   BUILD_DIR  the configured build with the bench programs (default build)
 #
 # The bench uses a Wine prefix of its own, BUILD_DIR/wine-bench/prefix: one
@@ -69,10 +71,17 @@ fi
 
 # ------------------------------------------------------------ arguments
 quick=0
+only=
 build=$here/build
-for arg in "$@"; do
+while [ $# -gt 0 ]; do
+  arg=$1
+  shift
   case $arg in
   --quick) quick=1 ;;
+  --only)
+    only=${1:-}
+    shift
+    ;;
   -h | --help)
     sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
@@ -84,6 +93,7 @@ for arg in "$@"; do
   *) build=$arg ;;
   esac
 done
+wanted() { [ -z "$only" ] || [ "$only" = "$1" ] || [ "$1" = boot ]; }
 build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench: no build folder" >&2; exit 2; }
 
 if [ $quick -eq 1 ]; then
@@ -120,6 +130,7 @@ failed=0
 phase() {
   local name=$1 locked=$2
   shift 2
+  wanted "$name" || return 0
   local out=$results/$name.out rc=0
   if [ "$locked" = locked ]; then
     # -o: the lock's descriptor is closed in the command, so no Wine
@@ -181,18 +192,18 @@ else
   "$scripts/wine-keeper.sh" start >"$results/boot.out" 2>&1 || { echo "bench: Wine prefix did not come up" >&2; exit 1; }
 fi
 
-echo "bench: start overhead ($start_runs runs each)" >&2
+wanted start && echo "bench: start overhead ($start_runs runs each)" >&2
 # Locked too: each foreground start first looks whether 17003 is taken.
 phase start locked start "$start_runs"
-echo "bench: log throughput ($log_runs runs each)" >&2
+wanted log && echo "bench: log throughput ($log_runs runs each)" >&2
 phase log unlocked "$build/bench_log.exe" "$log_runs" "$log_messages"
-echo "bench: foreground idle and memory ($idle_runs runs each, $((window_ms / 1000)) s window)" >&2
+wanted foreground && echo "bench: foreground idle and memory ($idle_runs runs each, $((window_ms / 1000)) s window)" >&2
 phase foreground locked foreground "$idle_runs" "$window_ms"
-echo "bench: service stop latency and idle ($stop_runs stop runs, $idle_runs idle runs)" >&2
+wanted service && echo "bench: service stop latency and idle ($stop_runs stop runs, $idle_runs idle runs)" >&2
 phase service locked service "$stop_runs" "$idle_runs" "$window_ms"
-echo "bench: service start ($service_start_runs runs each)" >&2
+wanted service-start && echo "bench: service start ($service_start_runs runs each)" >&2
 phase service-start locked service-start "$service_start_runs"
-echo "bench: output capture ($capture_runs runs each, $((capture_bytes >> 20)) MiB)" >&2
+wanted capture && echo "bench: output capture ($capture_runs runs each, $((capture_bytes >> 20)) MiB)" >&2
 phase capture locked capture "$capture_runs" "$capture_bytes"
 
 # Size: the release exe as built, and the minimal program stripped alike.
@@ -225,6 +236,10 @@ row() {
   local title=$1 key=$2 floor_key=$3 decimals=$4 kind=$5 goal=$6 goal_text=$7 extra=${8:-}
   read -r n median min max <<<"$(stats "$key")"
   read -r fn fmedian _ _ <<<"$(stats "$floor_key")"
+  if [ "$n" -eq 0 ] && [ -n "$only" ]; then
+    line "$title" 0 - - - - - "$goal_text" "not run"
+    return
+  fi
   if [ "$n" -eq 0 ]; then
     line "$title" 0 - - - - - "$goal_text" "NOT MEASURED"
     failed=1
