@@ -207,18 +207,20 @@ bool IsLocalAddress(uint32_t ipv4)
     return probe && bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
-void PreparePortListenerLookup()
-{
-    TcpTableFunction();
-}
+namespace {
 
-std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
+struct Listener {
+    uint16_t port;
+    DWORD ownerPid;
+};
+
+// The TCP table's IPv4 listeners; false when it cannot be read.
+bool ReadListeners(std::vector<Listener>& listeners)
 {
-    std::vector<DWORD> pids;
-    known = false;
+    listeners.clear();
     const GetExtendedTcpTableFunction getTable = TcpTableFunction();
     if (getTable == nullptr)
-        return pids;
+        return false;
     // Room for a few hundred listeners at once: under Wine each call costs
     // about 10 ms, so the usual case makes one.
     std::vector<BYTE> buffer(kTcpTableFirstBytes);
@@ -230,12 +232,35 @@ std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
         result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
     }
     if (result != NO_ERROR)
-        return pids;
-    known = true;
+        return false;
     const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
     for (DWORD i = 0; i < table->dwNumEntries; ++i)
-        if (ntohs(static_cast<u_short>(table->table[i].dwLocalPort)) == port)
-            pids.push_back(table->table[i].dwOwningPid);
+        listeners.push_back({ntohs(static_cast<u_short>(table->table[i].dwLocalPort)), table->table[i].dwOwningPid});
+    return true;
+}
+
+}  // namespace
+
+bool ListenerOwnersAreNamed()
+{
+    std::vector<Listener> listeners;
+    // An unreadable or empty table tells nothing: look again later.
+    if (!ReadListeners(listeners) || listeners.empty())
+        return true;
+    for (const Listener& listener : listeners)
+        if (listener.ownerPid != 0)
+            return true;
+    return false;
+}
+
+std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
+{
+    std::vector<DWORD> pids;
+    std::vector<Listener> listeners;
+    known = ReadListeners(listeners);
+    for (const Listener& listener : listeners)
+        if (listener.port == port)
+            pids.push_back(listener.ownerPid);
     return pids;
 }
 

@@ -46,9 +46,10 @@ bool PortAnswers(uint32_t ipv4, uint16_t port);
 // Whether `ipv4` is one of this machine's addresses (a loopback one included).
 bool IsLocalAddress(uint32_t ipv4);
 
-// Loads what PortListenerPids needs, so that a caller can do it while it
-// waits anyway.
-void PreparePortListenerLookup();
+// Whether the TCP table names the owners of listeners at all (Wine names
+// none; Windows names every one). A table that names none can never show a
+// stranger on a port; true when it cannot tell. Costs one read of the table.
+bool ListenerOwnersAreNamed();
 // The processes listening on `port`, from the TCP table; `known` is false
 // when the table could not be read. Pid 0 stands for an owner the table
 // does not name (Wine names none).

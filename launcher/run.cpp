@@ -249,8 +249,11 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
                        {L"" OV_VERSION_TEXT, g_javaExecutable, DecimalText(server.processId()).c_str()});
 
     const ULONGLONG startedAt = GetTickCount64();
-    // While Java starts: the stop port's owner is looked up once it answers.
-    PreparePortListenerLookup();
+    // While Java starts, so that it costs the start nothing: whether the
+    // TCP table can name the stop port's owner at all. Where it names none
+    // (Wine), the look once the port answers could never find a stranger and
+    // would only hold back RUNNING.
+    const bool ownersNamed = ListenerOwnersAreNamed();
     const RunWaits waits{process, stopEvent, startedAt, &ReportRunProgress};
     // The permission check lets the server's start go first (permissions.h),
     // but does not wait for a server that is slow to come up.
@@ -259,7 +262,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     ServerWait wait = WaitStartingTheCheck(
         [&](DWORD untilMs) { return WaitForServerReady(waits, untilMs); }, kReadyWaitMs, check, checkStarted);
     const bool stopPortAnswered = wait == ServerWait::kReady;
-    if (stopPortAnswered && !StopPortIsOurs(server.processId())) {
+    if (stopPortAnswered && ownersNamed && !StopPortIsOurs(server.processId())) {
         // The key must not go to a stranger: no stop command.
         TerminateProcess(process, ERROR_ADDRESS_ALREADY_ASSOCIATED);
         WaitForSingleObject(process, INFINITE);
