@@ -8,6 +8,7 @@
 
 #include "support/console.h"
 #include "support/job.h"
+#include "support/once.h"
 #include "support/strings.h"
 
 namespace {
@@ -93,12 +94,14 @@ using GetExtendedTcpTableFunction = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, T
 // found taken. From the system folder only, as the launcher runs as SYSTEM.
 GetExtendedTcpTableFunction TcpTableFunction()
 {
-    static const GetExtendedTcpTableFunction function = [] {
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    static GetExtendedTcpTableFunction function = nullptr;
+    RunOnce(once, [] {
         const HMODULE module = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        return module == nullptr ? nullptr
-                                 : reinterpret_cast<GetExtendedTcpTableFunction>(
-                                       reinterpret_cast<void*>(GetProcAddress(module, "GetExtendedTcpTable")));
-    }();
+        if (module != nullptr)
+            function = reinterpret_cast<GetExtendedTcpTableFunction>(
+                reinterpret_cast<void*>(GetProcAddress(module, "GetExtendedTcpTable")));
+    });
     return function;
 }
 
@@ -126,10 +129,12 @@ std::wstring ProcessImageName(DWORD pid)
 
 bool WinsockStarted()
 {
-    static const bool started = [] {
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    static bool started = false;
+    RunOnce(once, [] {
         WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
+        started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    });
     return started;
 }
 

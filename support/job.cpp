@@ -1,6 +1,7 @@
 #include "support/job.h"
 
 #include "support/handles.h"
+#include "support/once.h"
 
 namespace {
 
@@ -29,10 +30,13 @@ JobRecord CreateKillOnCloseJob()
     return record;
 }
 
+JobRecord g_job;
+INIT_ONCE g_jobOnce = INIT_ONCE_STATIC_INIT;
+
 const JobRecord& Job()
 {
-    static const JobRecord record = CreateKillOnCloseJob();
-    return record;
+    RunOnce(g_jobOnce, [] { g_job = CreateKillOnCloseJob(); });
+    return g_job;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "support/error_text.h"
 #include "support/files.h"
 #include "support/handles.h"
+#include "support/once.h"
 #include "support/log_line.h"
 
 namespace {
@@ -35,12 +36,39 @@ std::atomic<int> g_debugLevel{0};
 // under Wine every heap allocation takes the heap's lock, and threads
 // logging at once spent most of their time waiting for it. A buffer grown
 // beyond kKeptBufferChars by one large message is released afterwards.
+// Kept in fiber-local storage, which frees them when their thread ends (a
+// thread_local with a destructor would pull the C++ runtime's thread
+// library into the exe).
 struct ComposeBuffers {
     std::wstring text;
     std::string line;
 };
-thread_local ComposeBuffers t_buffers;
 constexpr size_t kKeptBufferChars = 16 * 1024;
+INIT_ONCE g_buffersOnce = INIT_ONCE_STATIC_INIT;
+DWORD g_buffersIndex = FLS_OUT_OF_INDEXES;
+
+void NTAPI FreeComposeBuffers(void* buffers)
+{
+    delete static_cast<ComposeBuffers*>(buffers);
+}
+
+// This thread's buffers; null when none can be had (the caller then uses
+// buffers of its own).
+ComposeBuffers* ThreadBuffers()
+{
+    RunOnce(g_buffersOnce, [] { g_buffersIndex = FlsAlloc(&FreeComposeBuffers); });
+    if (g_buffersIndex == FLS_OUT_OF_INDEXES)
+        return nullptr;
+    auto* buffers = static_cast<ComposeBuffers*>(FlsGetValue(g_buffersIndex));
+    if (buffers == nullptr) {
+        buffers = new (std::nothrow) ComposeBuffers;
+        if (buffers != nullptr && !FlsSetValue(g_buffersIndex, buffers)) {
+            delete buffers;
+            buffers = nullptr;
+        }
+    }
+    return buffers;
+}
 
 void WriteAll(HANDLE target, const std::string& bytes)
 {
@@ -114,9 +142,12 @@ void Emit(const std::string& line, bool waitForWrite)
 void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_t* format, va_list args)
 {
     const DWORD saved = GetLastError();
+    ComposeBuffers* kept = ThreadBuffers();
+    ComposeBuffers own;
+    ComposeBuffers& buffers = kept != nullptr ? *kept : own;
     {
-        std::wstring& text = t_buffers.text;
-        std::string& line = t_buffers.line;
+        std::wstring& text = buffers.text;
+        std::string& line = buffers.line;
         text.clear();
         line.clear();
         if (format != nullptr)
@@ -131,10 +162,10 @@ void WriteMessage(int severity, int debugLevel, const wchar_t* tag, const wchar_
                        tag, text);
         Emit(line, severity == kLogError);
     }
-    if (t_buffers.text.capacity() > kKeptBufferChars)
-        std::wstring().swap(t_buffers.text);
-    if (t_buffers.line.capacity() > kKeptBufferChars)
-        std::string().swap(t_buffers.line);
+    if (buffers.text.capacity() > kKeptBufferChars)
+        std::wstring().swap(buffers.text);
+    if (buffers.line.capacity() > kKeptBufferChars)
+        std::string().swap(buffers.line);
     SetLastError(saved);
 }
 
