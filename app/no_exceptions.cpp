@@ -7,9 +7,33 @@
 // 100 KiB of the stripped exe. What is lost is the "terminate called after
 // throwing" line on standard error before the abort. Linked into the exe
 // only; the tests keep the library's own versions.
+//
+// The allocation functions are replaced for the same reason: the library's
+// operator new throws bad_alloc, which brings in the exception runtime and,
+// through its locks and thread-local globals, the POSIX threads library
+// (about 40 KiB more). Running out of memory aborts, as it did before; the
+// nothrow forms return null, as callers expect.
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <string>
+
+void* operator new(std::size_t size)
+{
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr)
+        std::abort();
+    return block;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size != 0 ? size : 1); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size != 0 ? size : 1); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
