@@ -23,14 +23,30 @@ constexpr size_t kTcpTableFirstBytes = 16 * 1024;
 // The status line is all the probe reads.
 constexpr size_t kMaxAnswerBytes = 64;
 
-sockaddr_in SocketAddress(uint32_t ipv4, uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(ipv4);
-    return address;
-}
+// The socket address of `ip`:`port` and its length.
+struct SocketAddress {
+    SocketAddress(const IpAddress& ip, uint16_t port)
+    {
+        if (ip.v6) {
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(port);
+            memcpy(&v6->sin6_addr, ip.bytes.data(), 16);
+            length = sizeof(sockaddr_in6);
+        } else {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(port);
+            memcpy(&v4->sin_addr, ip.bytes.data(), 4);
+            length = sizeof(sockaddr_in);
+        }
+    }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    int family() const { return storage.ss_family; }
+
+    sockaddr_storage storage{};
+    int length = 0;
+};
 
 bool ReadSmallFile(const std::wstring& path, std::string& text)
 {
@@ -180,16 +196,16 @@ HealthSettings ReadHealthSettings(const Config& config, const wchar_t* installDi
     return settings;
 }
 
-bool PortAnswers(uint32_t ipv4, uint16_t port)
+bool PortAnswers(const IpAddress& ip, uint16_t port)
 {
     if (!WinsockStarted())
         return false;
-    UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    const SocketAddress address(ip, port);
+    UniqueSocket probe(socket(address.family(), SOCK_STREAM, IPPROTO_TCP));
     u_long nonBlocking = 1;
     if (!probe || ioctlsocket(probe.get(), FIONBIO, &nonBlocking) != 0)
         return false;
-    const sockaddr_in address = SocketAddress(ipv4, port);
-    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+    if (connect(probe.get(), address.get(), address.length) == 0)
         return true;
     if (WSAGetLastError() != WSAEWOULDBLOCK)
         return false;
@@ -202,14 +218,14 @@ bool PortAnswers(uint32_t ipv4, uint16_t port)
     return select(0, nullptr, &connected, &failed, &wait) > 0 && FD_ISSET(probe.get(), &connected);
 }
 
-bool IsLocalAddress(uint32_t ipv4)
+bool IsLocalAddress(const IpAddress& ip)
 {
-    if ((ipv4 >> 24) == 127)
+    if (IsLoopback(ip))
         return true;
     // Only an address of this machine can be bound to.
-    UniqueSocket probe(WinsockStarted() ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
-    const sockaddr_in address = SocketAddress(ipv4, 0);
-    return probe && bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    const SocketAddress address(ip, 0);
+    UniqueSocket probe(WinsockStarted() ? socket(address.family(), SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
+    return probe && bind(probe.get(), address.get(), address.length) == 0;
 }
 
 namespace {
@@ -311,12 +327,12 @@ ProbeResult ProbeHealthAddress(const HealthAddress& address, HANDLE server, HAND
 {
     status = 0;
     UniqueKernelHandle socketEvent(WSACreateEvent());
-    UniqueSocket probe(WinsockStarted() ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
+    const SocketAddress target(address.ip, address.port);
+    UniqueSocket probe(WinsockStarted() ? socket(target.family(), SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
     if (!socketEvent || !probe ||
         WSAEventSelect(probe.get(), socketEvent.get(), FD_CONNECT | FD_READ | FD_CLOSE) != 0)
         return ProbeResult::kFailed;
-    const sockaddr_in target = SocketAddress(address.ipv4, address.port);
-    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&target), sizeof(target)) != 0 &&
+    if (connect(probe.get(), target.get(), target.length) != 0 &&
         WSAGetLastError() != WSAEWOULDBLOCK)
         return ProbeResult::kFailed;
     const ULONGLONG startedAt = GetTickCount64();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <string>
@@ -38,13 +39,13 @@ struct HealthSettings {
 // base below `installDir`.
 HealthSettings ReadHealthSettings(const Config& config, const wchar_t* installDir);
 
-// Whether something accepts a TCP connection at `ipv4`:`port` (host byte
-// order) within kPortLookMs. Windows retries a refused loopback connection
+// Whether something accepts a TCP connection at `ip`:`port` within
+// kPortLookMs. Windows retries a refused loopback connection
 // for about a second; a listener there answers in well under a millisecond.
 constexpr DWORD kPortLookMs = 50;
-bool PortAnswers(uint32_t ipv4, uint16_t port);
-// Whether `ipv4` is one of this machine's addresses (a loopback one included).
-bool IsLocalAddress(uint32_t ipv4);
+bool PortAnswers(const IpAddress& ip, uint16_t port);
+// Whether `ip` is one of this machine's addresses (a loopback one included).
+bool IsLocalAddress(const IpAddress& ip);
 
 // Whether the TCP table names the owners of listeners at all (Wine names
 // none; Windows names every one). A table that names none can never show a

@@ -45,9 +45,9 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value)
     return value >= 1 && value <= max;
 }
 
-bool ParseIpv4(const std::string& text, uint32_t& ipv4)
+bool ParseIpv4(const std::string& text, IpAddress& address)
 {
-    ipv4 = 0;
+    address = IpAddress();
     size_t start = 0;
     for (int part = 0; part < 4; ++part) {
         const size_t end = part < 3 ? text.find('.', start) : text.size();
@@ -61,31 +61,116 @@ bool ParseIpv4(const std::string& text, uint32_t& ipv4)
         }
         if (value > 255)
             return false;
-        ipv4 = (ipv4 << 8) | value;
+        address.bytes[part] = static_cast<uint8_t>(value);
         start = end + 1;
     }
     return true;
 }
 
-std::string Ipv4Text(uint32_t ipv4)
+int HexValue(char c)
 {
-    return std::to_string(ipv4 >> 24) + '.' + std::to_string((ipv4 >> 16) & 0xFF) + '.' +
-           std::to_string((ipv4 >> 8) & 0xFF) + '.' + std::to_string(ipv4 & 0xFF);
+    return IsDigit(c) ? c - '0' : (Lower(c) >= 'a' && Lower(c) <= 'f') ? Lower(c) - 'a' + 10 : -1;
 }
 
-// The host as probed: a wildcard or absent host means this machine.
-HealthAddressParse ResolveHost(const std::string& host, uint32_t& ipv4)
+// The 16-bit groups of one side of "::": hex groups of 1 to 4 digits, the
+// last of which may be a dotted quad (two groups).
+bool ParseIpv6Groups(const std::string& text, std::vector<uint16_t>& groups)
 {
-    if (host.empty() || host == "0.0.0.0" || (host.size() == 9 && StartsWithNoCase(host, "localhost"))) {
-        ipv4 = kLoopbackIpv4;
+    groups.clear();
+    if (text.empty())
+        return true;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(':', start);
+        const std::string group = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (end == std::string::npos && group.find('.') != std::string::npos) {
+            IpAddress ipv4;
+            if (!ParseIpv4(group, ipv4))
+                return false;
+            groups.push_back(static_cast<uint16_t>(ipv4.bytes[0] << 8 | ipv4.bytes[1]));
+            groups.push_back(static_cast<uint16_t>(ipv4.bytes[2] << 8 | ipv4.bytes[3]));
+            return true;
+        }
+        if (group.empty() || group.size() > 4)
+            return false;
+        uint16_t value = 0;
+        for (char c : group) {
+            const int digit = HexValue(c);
+            if (digit < 0)
+                return false;
+            value = static_cast<uint16_t>(value << 4 | digit);
+        }
+        groups.push_back(value);
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+bool ParseIpv6(const std::string& text, IpAddress& address)
+{
+    address = IpAddress();
+    address.v6 = true;
+    const size_t gap = text.find("::");
+    std::vector<uint16_t> head, tail;
+    if (gap == std::string::npos) {
+        if (!ParseIpv6Groups(text, head) || head.size() != 8)
+            return false;
+    } else if (text.find("::", gap + 1) != std::string::npos || text.find('.') < gap ||
+               !ParseIpv6Groups(text.substr(0, gap), head) ||
+               !ParseIpv6Groups(text.substr(gap + 2), tail) || head.size() + tail.size() > 7) {
+        return false;
+    }
+    for (size_t i = 0; i < head.size(); ++i) {
+        address.bytes[2 * i] = static_cast<uint8_t>(head[i] >> 8);
+        address.bytes[2 * i + 1] = static_cast<uint8_t>(head[i]);
+    }
+    for (size_t i = 0, at = 8 - tail.size(); i < tail.size(); ++i, ++at) {
+        address.bytes[2 * at] = static_cast<uint8_t>(tail[i] >> 8);
+        address.bytes[2 * at + 1] = static_cast<uint8_t>(tail[i]);
+    }
+    return true;
+}
+
+bool IsUnspecified(const IpAddress& address)
+{
+    for (size_t i = 0; i < (address.v6 ? 16u : 4u); ++i)
+        if (address.bytes[i] != 0)
+            return false;
+    return true;
+}
+
+// The host as probed: a wildcard or absent host means this machine. An
+// IPv6 literal may come in brackets (a URL's form); a bracket without a
+// valid literal inside is malformed, not a name.
+HealthAddressParse ResolveHost(const std::string& host, IpAddress& address)
+{
+    if (host.empty() || (host.size() == 9 && StartsWithNoCase(host, "localhost"))) {
+        address = kLoopbackIpv4;
         return HealthAddressParse::kAddress;
     }
-    return ParseIpv4(host, ipv4) ? HealthAddressParse::kAddress : HealthAddressParse::kHostName;
+    const bool bracketed = host.front() == '[';
+    if (bracketed && (host.size() < 2 || host.back() != ']'))
+        return HealthAddressParse::kMalformed;
+    const std::string literal = bracketed ? host.substr(1, host.size() - 2) : host;
+    if (!ParseIpAddress(literal, address) || (bracketed && !address.v6))
+        return bracketed ? HealthAddressParse::kMalformed : HealthAddressParse::kHostName;
+    if (IsUnspecified(address)) {
+        if (!address.v6) {
+            address = kLoopbackIpv4;
+        } else {
+            address = IpAddress();
+            address.v6 = true;
+            address.bytes[15] = 1;
+        }
+    }
+    return HealthAddressParse::kAddress;
 }
 
 void Finish(HealthAddress& address, const std::string& path)
 {
-    address.hostHeader = Ipv4Text(address.ipv4) + ':' + std::to_string(address.port);
+    const std::string host = IpAddressText(address.ip);
+    address.hostHeader = (address.ip.v6 ? '[' + host + ']' : host) + ':' + std::to_string(address.port);
     address.path = path;
     const std::string text = (address.https ? "https://" : "http://") + address.hostHeader + path;
     address.text.assign(text.begin(), text.end());
@@ -107,6 +192,63 @@ bool ModuleListEnablesHttp(const std::string& list)
 }
 
 }  // namespace
+
+bool ParseIpAddress(const std::string& text, IpAddress& address)
+{
+    return text.find(':') != std::string::npos ? ParseIpv6(text, address) : ParseIpv4(text, address);
+}
+
+std::string IpAddressText(const IpAddress& address)
+{
+    if (!address.v6)
+        return std::to_string(address.bytes[0]) + '.' + std::to_string(address.bytes[1]) + '.' +
+               std::to_string(address.bytes[2]) + '.' + std::to_string(address.bytes[3]);
+    uint16_t groups[8];
+    for (int i = 0; i < 8; ++i)
+        groups[i] = static_cast<uint16_t>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]);
+    // The first longest run of two or more zero groups becomes "::".
+    int runStart = -1, runLength = 0;
+    for (int i = 0; i < 8;) {
+        int j = i;
+        while (j < 8 && groups[j] == 0)
+            ++j;
+        if (j - i > runLength && j - i >= 2) {
+            runStart = i;
+            runLength = j - i;
+        }
+        i = j > i ? j : i + 1;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (int i = 0; i < 8; ++i) {
+        if (i == runStart) {
+            text += "::";
+            i += runLength - 1;
+            continue;
+        }
+        if (!text.empty() && text.back() != ':')
+            text += ':';
+        bool leading = true;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const int digit = (groups[i] >> shift) & 0xF;
+            if (digit != 0 || !leading || shift == 0) {
+                text += kHex[digit];
+                leading = false;
+            }
+        }
+    }
+    return text;
+}
+
+bool IsLoopback(const IpAddress& address)
+{
+    if (!address.v6)
+        return address.bytes[0] == 127;
+    for (int i = 0; i < 15; ++i)
+        if (address.bytes[i] != 0)
+            return false;
+    return address.bytes[15] == 1;
+}
 
 HealthAddressParse ParseHealthUrl(const std::wstring& value, HealthAddress& address)
 {
@@ -138,13 +280,15 @@ HealthAddressParse ParseHealthUrl(const std::wstring& value, HealthAddress& addr
     // An IPv6 literal ("[::1]:8080") keeps its colons inside the brackets.
     const size_t colon = authority.rfind(':');
     if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
+        if (authority.find(':') != colon && authority.front() != '[')
+            return HealthAddressParse::kMalformed;  // an IPv6 literal needs its brackets
         uint32_t port = 0;
         if (!ParseNumber(authority.substr(colon + 1), 65535, port))
             return HealthAddressParse::kMalformed;
         address.port = static_cast<uint16_t>(port);
         host = authority.substr(0, colon);
     }
-    const HealthAddressParse hostParse = ResolveHost(host, address.ipv4);
+    const HealthAddressParse hostParse = ResolveHost(host, address.ip);
     if (hostParse != HealthAddressParse::kAddress)
         return hostParse;
     std::string path = authorityEnd == std::string::npos ? std::string() : url.substr(authorityEnd);
@@ -205,7 +349,7 @@ HealthAddressParse DeriveHealthAddress(const std::vector<std::string>& iniTexts,
         address.port = static_cast<uint16_t>(number);
     }
     const std::string* host = property("jetty.http.host", "jetty.host");
-    const HealthAddressParse hostParse = ResolveHost(host != nullptr ? *host : std::string(), address.ipv4);
+    const HealthAddressParse hostParse = ResolveHost(host != nullptr ? *host : std::string(), address.ip);
     if (hostParse != HealthAddressParse::kAddress)
         return hostParse;
     Finish(address, "/");

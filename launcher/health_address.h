@@ -3,19 +3,44 @@
 // request sent to it and how its answer is read. Platform-free.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-constexpr uint32_t kLoopbackIpv4 = 0x7F000001;  // 127.0.0.1, host byte order
+// An IPv4 or IPv6 address, its bytes in network order (IPv4 in the first 4).
+struct IpAddress {
+    bool v6 = false;
+    std::array<uint8_t, 16> bytes{};
+};
+
+// `ipv4` in host byte order.
+constexpr IpAddress IpAddressOfIpv4(uint32_t ipv4)
+{
+    IpAddress address;
+    address.bytes[0] = static_cast<uint8_t>(ipv4 >> 24);
+    address.bytes[1] = static_cast<uint8_t>(ipv4 >> 16);
+    address.bytes[2] = static_cast<uint8_t>(ipv4 >> 8);
+    address.bytes[3] = static_cast<uint8_t>(ipv4);
+    return address;
+}
+
+constexpr IpAddress kLoopbackIpv4 = IpAddressOfIpv4(0x7F000001);  // 127.0.0.1
+
+// An IPv4 dotted quad or an IPv6 literal without brackets or zone.
+bool ParseIpAddress(const std::string& text, IpAddress& address);
+// "127.0.0.1", or an IPv6 address in its shortest form ("::1").
+std::string IpAddressText(const IpAddress& address);
+// 127.0.0.0/8 or ::1.
+bool IsLoopback(const IpAddress& address);
 
 struct HealthAddress {
     // An https address is only connected to: the launcher speaks no TLS,
     // and Jetty opens its connectors only once the web applications are up.
     bool https = false;
-    uint32_t ipv4 = 0;  // host byte order
+    IpAddress ip;
     uint16_t port = 0;
-    std::string hostHeader;  // "127.0.0.1:8080"
+    std::string hostHeader;  // "127.0.0.1:8080", "[::1]:8080"
     std::string path;        // from the first '/', at least "/"
     std::wstring text;       // for messages: "http://127.0.0.1:8080/"
 };
@@ -28,10 +53,10 @@ enum class HealthAddressParse {
 };
 
 // A HealthCheckUrl value: "none" (any case) turns the check off; otherwise
-// "http://" or "https://", a host that is an IPv4 literal, "localhost",
-// empty or "0.0.0.0" (the last three probed at 127.0.0.1), an optional
-// port and an optional path. User information is refused: the check never
-// sends credentials.
+// "http://" or "https://", a host that is an IPv4 literal, an IPv6 literal
+// in brackets, "localhost", empty or "0.0.0.0" (the last three probed at
+// 127.0.0.1; "[::]" at ::1), an optional port and an optional path. User
+// information is refused: the check never sends credentials.
 HealthAddressParse ParseHealthUrl(const std::wstring& value, HealthAddress& address);
 
 // The address of the Jetty base's HTTP connector, from the texts of

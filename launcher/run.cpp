@@ -216,7 +216,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
         ReportPortTaken(L"Jetty's stop port " OV_STOP_PORT, OV_STOP_PORT_NUMBER);
         return kRunStopPortInUse;
     }
-    if (health.enabled && IsLocalAddress(health.address.ipv4) && PortAnswers(health.address.ipv4, health.address.port)) {
+    if (health.enabled && IsLocalAddress(health.address.ip) && PortAnswers(health.address.ip, health.address.port)) {
         ReportPortTaken(FormatWide(L"The server's web port %u", static_cast<unsigned>(health.address.port)).c_str(),
                         health.address.port);
         return kRunWebPortInUse;

@@ -13,7 +13,7 @@ case $seconds in
   '' | *[!0-9]* | 0) echo "usage: $0 [SECONDS]  (a whole number of seconds, at least 1)" >&2; exit 2 ;;
 esac
 out=$root/build/fuzz
-targets=(config strings logline commandline)
+targets=(config strings logline commandline health)
 
 "$root/scripts/native-build.sh"
 

@@ -133,14 +133,12 @@ bool CheckJava(wchar_t (&java)[kPathChars], Findings& findings)
 // A port that answers is the running service's when its listener is the
 // service's process or its child, or, where Windows names no listener, when
 // the service runs: a run would find it taken, but that is no fault.
-void CheckPort(const wchar_t* what, uint32_t ipv4, uint16_t port, const ServiceRegistration& service,
+void CheckPort(const wchar_t* what, const IpAddress& ip, uint16_t port, const ServiceRegistration& service,
                Findings& findings)
 {
-    const std::wstring where = FormatWide(L"%s %u.%u.%u.%u:%u", what, static_cast<unsigned>(ipv4 >> 24),
-                                          static_cast<unsigned>((ipv4 >> 16) & 0xFF),
-                                          static_cast<unsigned>((ipv4 >> 8) & 0xFF), static_cast<unsigned>(ipv4 & 0xFF),
-                                          static_cast<unsigned>(port));
-    if (!PortAnswers(ipv4, port)) {
+    const std::string host = ip.v6 ? '[' + IpAddressText(ip) + ']' : IpAddressText(ip);
+    const std::wstring where = FormatWide(L"%s %hs:%u", what, host.c_str(), static_cast<unsigned>(port));
+    if (!PortAnswers(ip, port)) {
         ConsolePrint(L"  %s: free\n", where.c_str());
         return;
     }
@@ -171,8 +169,8 @@ void CheckPorts(const Config& config, const ServiceRegistration& service, Findin
         return;
     }
     ConsolePrint(L"  health address %s (from %s)\n", health.address.text.c_str(), health.source.c_str());
-    if (IsLocalAddress(health.address.ipv4))
-        CheckPort(L"the health address's port", health.address.ipv4, health.address.port, service, findings);
+    if (IsLocalAddress(health.address.ip))
+        CheckPort(L"the health address's port", health.address.ip, health.address.port, service, findings);
     else
         ConsolePrint(L"  its port is on another machine: not checked\n");
 }

@@ -789,6 +789,32 @@ TEST_F(ServiceTest, AServerThatStopsAnsweringIsStoppedGracefullyForARestart)
               "ovWebUI: STOPPED (1066, code 4: the server stopped answering its health check)\n");
 }
 
+TEST_F(ServiceTest, AnIpv6WebAddressHeldByAnotherProcessKeepsTheServerFromStarting)
+{
+    Install install;
+    UniqueSocket stranger(socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(kTestWebPort);
+    address.sin6_addr.s6_addr[15] = 1;  // ::1
+    if (!stranger || bind(stranger.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    ASSERT_EQ(listen(stranger.get(), 4), 0);
+    WriteTextFile(install.root() + L"\\etc\\launcher.conf",
+                  "[Launcher]\nHealthCheckUrl = http://[::1]:" + std::to_string(kTestWebPort) + "/\n");
+    const std::string checked = Command(install, L"check", kCheckWouldFail);
+    EXPECT_NE(checked.find("  ERROR: the health address's port [::1]:" + std::to_string(kTestWebPort) +
+                           " is in use by "),
+              std::string::npos)
+        << checked;
+    const RunResult run = RunCommand(Quote(install.exe()), 60000);
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(kRunCreateFailed));
+    EXPECT_NE(run.output.find("ERROR: The server's web port " + std::to_string(kTestWebPort) + " is already in use by "),
+              std::string::npos)
+        << run.output;
+    EXPECT_FALSE(ReadInvocation(install.java(), "server").present);
+}
+
 TEST_F(ServiceTest, AnotherProcessOnTheStopPortKeepsTheServerFromStarting)
 {
     Install install;

@@ -35,6 +35,8 @@ TEST(HealthAddress, DerivedFromTheJettyBaseAsJettyReadsIt)
          L"http://127.0.0.1:6060/"},
         {{"--module=http\njetty.port=6060\njetty.http.port=6061\n"}, HealthAddressParse::kAddress,
          L"http://127.0.0.1:6061/"},
+        {{"--module=http\njetty.http.host=::\n"}, HealthAddressParse::kAddress, L"http://[::1]:8080/"},
+        {{"--module=http\njetty.http.host=[fd00::2]\n"}, HealthAddressParse::kAddress, L"http://[fd00::2]:8080/"},
         {{"--module=http\njetty.http.host=web.example.com\n"}, HealthAddressParse::kHostName, L""},
         {{"--module=http\njetty.http.port=${port}\n"}, HealthAddressParse::kMalformed, L""},
         {{"--module=http\njetty.http.port=70000\n"}, HealthAddressParse::kMalformed, L""},
@@ -69,7 +71,20 @@ TEST(HealthAddress, ConfiguredUrl)
         {L"", HealthAddressParse::kMalformed, nullptr},
         {L"http://256.0.0.1/", HealthAddressParse::kHostName, nullptr},
         {L"http://ui.example.com:8080/", HealthAddressParse::kHostName, nullptr},
-        {L"http://[::1]:8080/", HealthAddressParse::kHostName, nullptr},
+        // IPv6 literals: in brackets, "[::]" probed at ::1, written in their shortest form.
+        {L"http://[::1]:8080/", HealthAddressParse::kAddress, L"http://[::1]:8080/"},
+        {L"http://[::]", HealthAddressParse::kAddress, L"http://[::1]:80/"},
+        {L"http://[2001:DB8:0:0:1:0:0:1]:81/", HealthAddressParse::kAddress, L"http://[2001:db8::1:0:0:1]:81/"},
+        {L"http://[::ffff:10.1.2.3]/", HealthAddressParse::kAddress, L"http://[::ffff:a01:203]:80/"},
+        {L"http://[1:2:3:4:5:6:7:8]/", HealthAddressParse::kAddress, L"http://[1:2:3:4:5:6:7:8]:80/"},
+        {L"http://::1/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[::1/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[fe80::1%25eth0]/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[1.2.3.4]/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[1::2::3]/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[1:2:3:4:5:6:7:8:9]/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[1:2:3:4:5:6:7::8]/", HealthAddressParse::kMalformed, nullptr},
+        {L"http://[12345::]/", HealthAddressParse::kMalformed, nullptr},
     };
     for (const auto& c : cases) {
         HealthAddress address;
@@ -79,11 +94,15 @@ TEST(HealthAddress, ConfiguredUrl)
     }
     HealthAddress address;
     ASSERT_EQ(ParseHealthUrl(L"http://10.1.2.3:8443/status", address), HealthAddressParse::kAddress);
-    EXPECT_EQ(address.ipv4, 0x0A010203u);
+    EXPECT_EQ(IpAddressText(address.ip), "10.1.2.3");
+    EXPECT_FALSE(IsLoopback(address.ip));
     EXPECT_EQ(address.port, 8443);
     EXPECT_EQ(ComposeHealthRequest(address),
               "GET /status HTTP/1.1\r\nHost: 10.1.2.3:8443\r\nUser-Agent: ovwebui-health\r\nAccept: */*\r\n"
               "Connection: close\r\n\r\n");
+    ASSERT_EQ(ParseHealthUrl(L"http://[::1]:8080/", address), HealthAddressParse::kAddress);
+    EXPECT_TRUE(IsLoopback(address.ip));
+    EXPECT_EQ(address.hostHeader, "[::1]:8080");
 }
 
 TEST(HealthAddress, StatusLine)
