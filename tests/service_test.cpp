@@ -789,17 +789,41 @@ TEST_F(ServiceTest, AServerThatStopsAnsweringIsStoppedGracefullyForARestart)
               "ovWebUI: STOPPED (1066, code 4: the server stopped answering its health check)\n");
 }
 
+namespace {
+
+// A listener of this process on the loopback address of `family`; an
+// empty socket when it cannot listen there.
+UniqueSocket ListenOnLoopback(int family, int port)
+{
+    UniqueSocket listener(socket(family, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_storage storage{};
+    int length = sizeof(sockaddr_in);
+    if (family == AF_INET6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(static_cast<u_short>(port));
+        address->sin6_addr.s6_addr[15] = 1;  // ::1
+        length = sizeof(sockaddr_in6);
+    } else {
+        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_port = htons(static_cast<u_short>(port));
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    if (!listener || bind(listener.get(), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        listen(listener.get(), 4) != 0)
+        listener.reset();
+    return listener;
+}
+
+}  // namespace
+
 TEST_F(ServiceTest, AnIpv6WebAddressHeldByAnotherProcessKeepsTheServerFromStarting)
 {
     Install install;
-    UniqueSocket stranger(socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(kTestWebPort);
-    address.sin6_addr.s6_addr[15] = 1;  // ::1
-    if (!stranger || bind(stranger.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+    const UniqueSocket stranger = ListenOnLoopback(AF_INET6, kTestWebPort);
+    if (!stranger)
         GTEST_SKIP() << "this machine has no IPv6 loopback";
-    ASSERT_EQ(listen(stranger.get(), 4), 0);
     WriteTextFile(install.root() + L"\\etc\\launcher.conf",
                   "[Launcher]\nHealthCheckUrl = http://[::1]:" + std::to_string(kTestWebPort) + "/\n");
     const std::string checked = Command(install, L"check", kCheckWouldFail);
@@ -818,13 +842,8 @@ TEST_F(ServiceTest, AnIpv6WebAddressHeldByAnotherProcessKeepsTheServerFromStarti
 TEST_F(ServiceTest, AnotherProcessOnTheStopPortKeepsTheServerFromStarting)
 {
     Install install;
-    UniqueSocket stranger(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kStopPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(stranger.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(listen(stranger.get(), 4), 0);
+    const UniqueSocket stranger = ListenOnLoopback(AF_INET, kStopPort);
+    ASSERT_TRUE(stranger);
     const std::string checked = Command(install, L"check", kCheckWouldFail);
     EXPECT_NE(checked.find("  ERROR: Jetty's stop port 127.0.0.1:17003 is in use by "), std::string::npos) << checked;
 
