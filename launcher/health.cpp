@@ -77,7 +77,10 @@ std::vector<std::string> ReadJettyBaseSettings(const wchar_t* installDir)
                                            FindExSearchNameMatch, nullptr, 0));
     if (find) {
         do {
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            // "*.ini" also matches "x.inix" through its short name.
+            const size_t length = wcslen(found.cFileName);
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && length > 4 &&
+                _wcsicmp(found.cFileName + length - 4, L".ini") == 0)
                 names.push_back(found.cFileName);
         } while (FindNextFileW(find.get(), &found));
     }
@@ -88,7 +91,7 @@ std::vector<std::string> ReadJettyBaseSettings(const wchar_t* installDir)
     return texts;
 }
 
-void ReadCount(const Config& config, const wchar_t* key, unsigned max, unsigned& value,
+void ReadCount(const Config& config, const wchar_t* key, unsigned min, unsigned max, unsigned& value,
                std::vector<std::wstring>& warnings)
 {
     const std::wstring path = std::wstring(L"/Launcher/") + key;
@@ -96,12 +99,12 @@ void ReadCount(const Config& config, const wchar_t* key, unsigned max, unsigned&
     unsigned parsed = 0;
     if (text == nullptr)
         return;
-    if (ParseWholeNumber(text, max, parsed) && (parsed > 0 || wcscmp(key, L"HealthCheckIntervalSeconds") == 0)) {
+    if (ParseWholeNumber(text, max, parsed) && parsed >= min) {
         value = parsed;
         return;
     }
-    warnings.push_back(FormatWide(L"The value of %s is not a whole number from %u to %u; using %u", key,
-                                  wcscmp(key, L"HealthCheckIntervalSeconds") == 0 ? 0u : 1u, max, value));
+    warnings.push_back(
+        FormatWide(L"The value of %s is not a whole number from %u to %u; using %u", key, min, max, value));
 }
 
 using GetExtendedTcpTableFunction = DWORD(WINAPI*)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
@@ -174,11 +177,10 @@ HealthSettings ReadHealthSettings(const Config& config, const wchar_t* installDi
         break;
     case HealthAddressParse::kMalformed:
         settings.warnings.push_back(
-            url != nullptr
-                ? FormatWide(L"The value of HealthCheckUrl is not an http:// or https:// address with an IP address "
-                             L"and a port; checking Jetty's stop port alone")
-                : FormatWide(L"The Jetty base's HTTP port is not a number; set HealthCheckUrl to have the web UI "
-                             L"checked"));
+            url != nullptr ? L"The value of HealthCheckUrl is not an http:// or https:// address with an IP address "
+                             L"and a port; checking Jetty's stop port alone"
+                           : L"The Jetty base's HTTP port or host is not valid; set HealthCheckUrl to have the web UI "
+                             L"checked");
         break;
     case HealthAddressParse::kHostName:
         settings.warnings.push_back(FormatWide(
@@ -188,9 +190,10 @@ HealthSettings ReadHealthSettings(const Config& config, const wchar_t* installDi
         break;
     }
     unsigned intervalSeconds = settings.intervalMs / 1000, timeoutSeconds = settings.timeoutMs / 1000;
-    ReadCount(config, L"HealthCheckIntervalSeconds", kMaxIntervalSeconds, intervalSeconds, settings.warnings);
-    ReadCount(config, L"HealthCheckTimeoutSeconds", kMaxTimeoutSeconds, timeoutSeconds, settings.warnings);
-    ReadCount(config, L"HealthCheckFailures", kMaxFailuresInRow, settings.failuresInRow, settings.warnings);
+    // An interval of 0 turns the checks while running off.
+    ReadCount(config, L"HealthCheckIntervalSeconds", 0, kMaxIntervalSeconds, intervalSeconds, settings.warnings);
+    ReadCount(config, L"HealthCheckTimeoutSeconds", 1, kMaxTimeoutSeconds, timeoutSeconds, settings.warnings);
+    ReadCount(config, L"HealthCheckFailures", 1, kMaxFailuresInRow, settings.failuresInRow, settings.warnings);
     settings.intervalMs = intervalSeconds * 1000;
     settings.timeoutMs = timeoutSeconds * 1000;
     return settings;
@@ -231,32 +234,57 @@ bool IsLocalAddress(const IpAddress& ip)
 namespace {
 
 struct Listener {
+    IpAddress address;
     uint16_t port;
     DWORD ownerPid;
 };
 
-// The TCP table's IPv4 listeners; false when it cannot be read.
-bool ReadListeners(std::vector<Listener>& listeners)
+// The TCP table of `family`'s listeners (MIB_TCPTABLE_OWNER_PID or its
+// IPv6 form); false when it cannot be read.
+bool ReadTcpTable(ULONG family, std::vector<BYTE>& buffer)
 {
-    listeners.clear();
     const GetExtendedTcpTableFunction getTable = TcpTableFunction();
     if (getTable == nullptr)
         return false;
     // Room for a few hundred listeners at once: under Wine each call costs
     // about 10 ms, so the usual case makes one.
-    std::vector<BYTE> buffer(kTcpTableFirstBytes);
+    buffer.resize(kTcpTableFirstBytes);
     DWORD size = static_cast<DWORD>(buffer.size());
-    DWORD result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+    DWORD result = getTable(buffer.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
     // The table may grow between two calls.
     for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         buffer.resize(size);
-        result = getTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+        result = getTable(buffer.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
     }
-    if (result != NO_ERROR)
+    return result == NO_ERROR;
+}
+
+// The listeners of `family` (AF_INET or AF_INET6); false when the table
+// cannot be read.
+bool ReadListeners(ULONG family, std::vector<Listener>& listeners)
+{
+    listeners.clear();
+    std::vector<BYTE> buffer;
+    if (!ReadTcpTable(family, buffer))
         return false;
+    if (family == AF_INET6) {
+        const auto* table = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(buffer.data());
+        for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+            Listener listener{IpAddress(), ntohs(static_cast<u_short>(table->table[i].dwLocalPort)),
+                              table->table[i].dwOwningPid};
+            listener.address.v6 = true;
+            memcpy(listener.address.bytes.data(), table->table[i].ucLocalAddr, 16);
+            listeners.push_back(listener);
+        }
+        return true;
+    }
     const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-    for (DWORD i = 0; i < table->dwNumEntries; ++i)
-        listeners.push_back({ntohs(static_cast<u_short>(table->table[i].dwLocalPort)), table->table[i].dwOwningPid});
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        Listener listener{IpAddress(), ntohs(static_cast<u_short>(table->table[i].dwLocalPort)),
+                          table->table[i].dwOwningPid};
+        memcpy(listener.address.bytes.data(), &table->table[i].dwLocalAddr, 4);
+        listeners.push_back(listener);
+    }
     return true;
 }
 
@@ -266,7 +294,7 @@ bool ListenerOwnersAreNamed()
 {
     std::vector<Listener> listeners;
     // An unreadable or empty table tells nothing: look again later.
-    if (!ReadListeners(listeners) || listeners.empty())
+    if (!ReadListeners(AF_INET, listeners) || listeners.empty())
         return true;
     for (const Listener& listener : listeners)
         if (listener.ownerPid != 0)
@@ -274,13 +302,14 @@ bool ListenerOwnersAreNamed()
     return false;
 }
 
-std::vector<DWORD> PortListenerPids(uint16_t port, bool& known)
+std::vector<DWORD> PortListenerPids(const IpAddress& ip, uint16_t port, bool& known)
 {
     std::vector<DWORD> pids;
     std::vector<Listener> listeners;
-    known = ReadListeners(listeners);
+    known = ReadListeners(ip.v6 ? AF_INET6 : AF_INET, listeners);
+    // A listener on every address of the family holds this one's port too.
     for (const Listener& listener : listeners)
-        if (listener.port == port)
+        if (listener.port == port && (listener.address.bytes == ip.bytes || IsUnspecified(listener.address)))
             pids.push_back(listener.ownerPid);
     return pids;
 }
@@ -292,10 +321,10 @@ std::wstring DescribeProcess(DWORD pid)
                       image.empty() ? L"its name is unknown" : image.c_str());
 }
 
-std::wstring DescribePortListener(uint16_t port)
+std::wstring DescribePortListener(const IpAddress& ip, uint16_t port)
 {
     bool known = false;
-    for (DWORD pid : PortListenerPids(port, known))
+    for (DWORD pid : PortListenerPids(ip, port, known))
         if (pid != 0)
             return DescribeProcess(pid);
     return L"another process";
@@ -309,10 +338,12 @@ bool IsOurProcess(DWORD pid, DWORD serverPid)
     if (job != nullptr) {
         UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
         BOOL inJob = FALSE;
-        return process && IsProcessInJob(process.get(), job, &inJob) && inJob;
+        if (process && IsProcessInJob(process.get(), job, &inJob) && inJob)
+            return true;
     }
-    // Without the job (Windows refused it), a child JVM of the server is
-    // known by its parent; a reused parent ID would need the server gone.
+    // Outside the job (there is none, or Windows refused the server a place
+    // in it), a child JVM of the server is known by its parent; a reused
+    // parent ID would need the server gone.
     return IsProcessOrChildOf(pid, serverPid);
 }
 

@@ -51,14 +51,14 @@ bool IsLocalAddress(const IpAddress& ip);
 // none; Windows names every one). A table that names none can never show a
 // stranger on a port; true when it cannot tell. Costs one read of the table.
 bool ListenerOwnersAreNamed();
-// The processes listening on `port`, from the TCP table; `known` is false
-// when the table could not be read. Pid 0 stands for an owner the table
-// does not name (Wine names none).
-std::vector<DWORD> PortListenerPids(uint16_t port, bool& known);
+// The processes listening on `ip`:`port` (or on every address of its
+// family), from the TCP table; `known` is false when the table could not be
+// read. Pid 0 stands for an owner the table does not name (Wine names none).
+std::vector<DWORD> PortListenerPids(const IpAddress& ip, uint16_t port, bool& known);
 // "process 1234 (java.exe)".
 std::wstring DescribeProcess(DWORD pid);
 // The first listener the table names, or "another process" when it names none.
-std::wstring DescribePortListener(uint16_t port);
+std::wstring DescribePortListener(const IpAddress& ip, uint16_t port);
 // Whether `pid` is the server itself or another process of the launcher's job.
 bool IsOurProcess(DWORD pid, DWORD serverPid);
 // Whether `pid` is `parentPid` or a child of it.

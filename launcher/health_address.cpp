@@ -132,13 +132,6 @@ bool ParseIpv6(const std::string& text, IpAddress& address)
     return true;
 }
 
-bool IsUnspecified(const IpAddress& address)
-{
-    for (size_t i = 0; i < (address.v6 ? 16u : 4u); ++i)
-        if (address.bytes[i] != 0)
-            return false;
-    return true;
-}
 
 // The host as probed: a wildcard or absent host means this machine. An
 // IPv6 literal may come in brackets (a URL's form); a bracket without a
@@ -238,6 +231,14 @@ std::string IpAddressText(const IpAddress& address)
         }
     }
     return text;
+}
+
+bool IsUnspecified(const IpAddress& address)
+{
+    for (size_t i = 0; i < (address.v6 ? 16u : 4u); ++i)
+        if (address.bytes[i] != 0)
+            return false;
+    return true;
 }
 
 bool IsLoopback(const IpAddress& address)
@@ -395,7 +396,7 @@ int ParseHttpStatusLine(const char* data, size_t size)
         if (++i >= size)
             return kStatusIncomplete;
         if (digit == 3)
-            return data[i] == ' ' || data[i] == '\r' || data[i] == '\n' ? status : kNotHttp;
+            return (data[i] == ' ' || data[i] == '\r' || data[i] == '\n') && status >= 100 ? status : kNotHttp;
         if (!IsDigit(data[i]))
             return kNotHttp;
         status = status * 10 + (data[i] - '0');

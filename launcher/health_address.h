@@ -33,6 +33,8 @@ bool ParseIpAddress(const std::string& text, IpAddress& address);
 std::string IpAddressText(const IpAddress& address);
 // 127.0.0.0/8 or ::1.
 bool IsLoopback(const IpAddress& address);
+// 0.0.0.0 or ::, a listener's "every address".
+bool IsUnspecified(const IpAddress& address);
 
 struct HealthAddress {
     // An https address is only connected to: the launcher speaks no TLS,
@@ -74,9 +76,9 @@ bool ParseWholeNumber(const std::wstring& text, unsigned max, unsigned& value);
 // credentials sent, and the server closes the connection after answering.
 std::string ComposeHealthRequest(const HealthAddress& address);
 
-// The status of an HTTP answer that begins with `data`: the status code,
-// kStatusIncomplete while the status line is not all there, kNotHttp when
-// the bytes cannot begin one.
+// The status of an HTTP answer that begins with `data`: the status code
+// (100 to 999), kStatusIncomplete while the status line is not all there,
+// kNotHttp when the bytes cannot begin one.
 constexpr int kStatusIncomplete = 0;
 constexpr int kNotHttp = -1;
 int ParseHttpStatusLine(const char* data, size_t size);
@@ -84,5 +86,4 @@ int ParseHttpStatusLine(const char* data, size_t size);
 // While the server comes up, an answer below 500 shows it serving (a login
 // page's 401 or a 404 at "/" included); once it has answered, any status
 // line shows it alive (an application may answer 503 on purpose).
-inline bool StatusShowsReady(int status) { return status >= 100 && status < 500; }
-inline bool StatusShowsAlive(int status) { return status >= 100; }
+inline bool StatusShowsReady(int status) { return status < 500; }

@@ -50,7 +50,6 @@ UniqueSocket StartProbe(HANDLE event)
 
 ServerWait WaitForServerReady(const RunWaits& waits, DWORD untilMs)
 {
-    const HANDLE server = waits.server, stopEvent = waits.stopEvent;
     const ULONGLONG startedAt = waits.startedAt;
     UniqueKernelHandle connected(WSACreateEvent());
     const bool canProbe = WinsockStarted() && connected;
@@ -69,9 +68,9 @@ ServerWait WaitForServerReady(const RunWaits& waits, DWORD untilMs)
         // A probe still pending at the end of its cycle is dropped: the next
         // one finds a port that has opened meanwhile at its first attempt.
         for (; now < cycleEnd && now - startedAt < untilMs; now = GetTickCount64()) {
-            const HANDLE waits[] = {server, stopEvent, connected.get()};
+            const HANDLE handles[] = {waits.server, waits.stopEvent, connected.get()};
             const DWORD count = probe ? 3 : 2;
-            const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(cycleEnd - now));
+            const DWORD woken = WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(cycleEnd - now));
             if (woken == WAIT_OBJECT_0)
                 return ServerWait::kEnded;
             if (woken == WAIT_OBJECT_0 + 1)
@@ -91,7 +90,6 @@ ServerWait WaitForServerReady(const RunWaits& waits, DWORD untilMs)
 ServerWait WaitForWebReady(const RunWaits& waits, const HealthAddress& address, DWORD answerMs, DWORD untilMs,
                            int& status)
 {
-    const HANDLE server = waits.server, stopEvent = waits.stopEvent;
     const ULONGLONG startedAt = waits.startedAt;
     for (;;) {
         ULONGLONG now = GetTickCount64();
@@ -102,7 +100,7 @@ ServerWait WaitForWebReady(const RunWaits& waits, const HealthAddress& address, 
         // A connection still pending at the cycle's end is dropped, as for
         // the stop port; a connected one gets the whole answer time, since
         // the first request to a web application can take a while.
-        const ProbeResult result = ProbeHealthAddress(address, server, stopEvent, cycleMs < left ? cycleMs : left,
+        const ProbeResult result = ProbeHealthAddress(address, waits.server, waits.stopEvent, cycleMs < left ? cycleMs : left,
                                                       answerMs < left ? answerMs : left, status,
                                                       waits.progress);
         if (result == ProbeResult::kServerEnded)
@@ -116,8 +114,8 @@ ServerWait WaitForWebReady(const RunWaits& waits, const HealthAddress& address, 
         const ULONGLONG cycleEnd = now + cycleMs;
         now = GetTickCount64();
         if (now < cycleEnd) {
-            const HANDLE waits[] = {server, stopEvent};
-            const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(cycleEnd - now));
+            const HANDLE handles[] = {waits.server, waits.stopEvent};
+            const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(cycleEnd - now));
             if (woken == WAIT_OBJECT_0)
                 return ServerWait::kEnded;
             if (woken == WAIT_OBJECT_0 + 1)

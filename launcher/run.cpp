@@ -107,11 +107,11 @@ void ReportPortTakenText(const std::wstring& text)
     ReportServiceEvent(MSG_SERVER_NOT_CREATED, {text.c_str(), DecimalText(WSAEADDRINUSE).c_str()});
 }
 
-void ReportPortTaken(const wchar_t* what, uint16_t port)
+void ReportPortTaken(const wchar_t* what, const IpAddress& ip, uint16_t port)
 {
     // Beside a running service, the service's own server holds the ports.
     const bool besideService = !g_serviceRun && port == OV_STOP_PORT_NUMBER;
-    ReportPortTakenText(FormatWide(L"%s is already in use by %s%s", what, DescribePortListener(port).c_str(),
+    ReportPortTakenText(FormatWide(L"%s is already in use by %s%s", what, DescribePortListener(ip, port).c_str(),
                                    besideService ? L"; is the service running? (ovwebui.exe status)" : L""));
 }
 
@@ -121,7 +121,7 @@ void ReportPortTaken(const wchar_t* what, uint16_t port)
 bool StopPortIsOurs(DWORD serverPid)
 {
     bool known = false;
-    for (DWORD pid : PortListenerPids(OV_STOP_PORT_NUMBER, known)) {
+    for (DWORD pid : PortListenerPids(kLoopbackIpv4, OV_STOP_PORT_NUMBER, known)) {
         if (pid != 0 && !IsOurProcess(pid, serverPid)) {
             ReportPortTakenText(FormatWide(L"Jetty's stop port " OV_STOP_PORT
                                            L" is in use by %s, not by the server; ending the server without its stop "
@@ -213,12 +213,12 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     // Whoever answers on these ports would pose as the server: its readiness,
     // and for the stop port the stop key of every later stop.
     if (PortAnswers(kLoopbackIpv4, OV_STOP_PORT_NUMBER)) {
-        ReportPortTaken(L"Jetty's stop port " OV_STOP_PORT, OV_STOP_PORT_NUMBER);
+        ReportPortTaken(L"Jetty's stop port " OV_STOP_PORT, kLoopbackIpv4, OV_STOP_PORT_NUMBER);
         return kRunStopPortInUse;
     }
     if (health.enabled && IsLocalAddress(health.address.ip) && PortAnswers(health.address.ip, health.address.port)) {
         ReportPortTaken(FormatWide(L"The server's web port %u", static_cast<unsigned>(health.address.port)).c_str(),
-                        health.address.port);
+                        health.address.ip, health.address.port);
         return kRunWebPortInUse;
     }
     // Suspended until it is in the job, so no Java code runs outside it. A
@@ -265,7 +265,7 @@ int ExecuteServerProcess(wchar_t* commandLine, const HealthSettings& health, Ser
     if (stopPortAnswered && ownersNamed && !StopPortIsOurs(server.processId())) {
         // The key must not go to a stranger: no stop command.
         TerminateProcess(process, ERROR_ADDRESS_ALREADY_ASSOCIATED);
-        WaitForSingleObject(process, INFINITE);
+        server.finish();
         return kRunStopPortInUse;
     }
     int status = 0;
@@ -355,6 +355,9 @@ int RunLauncher()
     ovlog_open(path, 0);
     ovlog_set_debug_level(5);
     ovlog_write_tag(kLogInformation, kStartupTag, L"Orvane Web UI launcher " OV_VERSION_TEXT L" starting");
+    if (configRead == ConfigFileRead::kUnreadable)
+        ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" cannot be read; using the defaults",
+                        g_configFile);
     if (configRead == ConfigFileRead::kNotAFile)
         ovlog_write_tag(kLogWarning, kStartupTag, L"The configuration file \"%s\" is not a file; using the defaults",
                         g_configFile);

@@ -43,7 +43,7 @@ ServerWait WatchServer(const RunWaits& waits, const HealthSettings& health, bool
             return ServerWait::kEnded;
         if (result == ProbeResult::kStopRequested)
             return ServerWait::kStopRequested;
-        if (result == ProbeResult::kAnswered && (health.address.https || StatusShowsAlive(status))) {
+        if (result == ProbeResult::kAnswered) {
             if (state.failures > 0)
                 ovlog_write_tag(kLogInformation, kHealthTag, L"%s answers again after %u failed checks",
                                 health.address.text.c_str(), state.failures);

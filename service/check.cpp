@@ -78,6 +78,8 @@ void CheckConfiguration(const Config& config, ConfigFileRead configRead, Finding
                  g_configFileFromRegistry ? L"registry value LauncherConfigFile" : L"the default");
     if (configRead == ConfigFileRead::kNotAFile)
         findings.warn(L"\"%s\" is not a file; every key is at its default", g_configFile);
+    else if (configRead == ConfigFileRead::kUnreadable)
+        findings.warn(L"\"%s\" cannot be read; every key is at its default", g_configFile);
     else if (config.entryCount() == 0 && FileIsGone(g_configFile))
         ConsolePrint(L"  not there: every key is at its default\n");
     for (size_t i = 0; i < kLauncherSettingCount; ++i) {
@@ -143,7 +145,7 @@ void CheckPort(const wchar_t* what, const IpAddress& ip, uint16_t port, const Se
         return;
     }
     bool known = false;
-    const std::vector<DWORD> listeners = PortListenerPids(port, known);
+    const std::vector<DWORD> listeners = PortListenerPids(ip, port, known);
     const bool serviceRuns = service.state == SERVICE_RUNNING && service.processId != 0;
     // Every listener that the table names must be the service's.
     bool ours = serviceRuns;
@@ -154,7 +156,7 @@ void CheckPort(const wchar_t* what, const IpAddress& ip, uint16_t port, const Se
                      static_cast<unsigned>(service.processId));
     else
         findings.fail(L"%s is in use by %s: the server would not start", where.c_str(),
-                      DescribePortListener(port).c_str());
+                      DescribePortListener(ip, port).c_str());
 }
 
 void CheckPorts(const Config& config, const ServiceRegistration& service, Findings& findings)

@@ -28,6 +28,10 @@ SERVICE_STATUS g_status{SERVICE_WIN32_OWN_PROCESS, 0, 0, NO_ERROR, 0, 0, 0};
 bool g_systemShuttingDown = false;
 // When the stop was asked for; 0 while it was not.
 ULONGLONG g_stopRequestedAtMs = 0;
+// The run's waits report progress at every turn, some many times a second:
+// the service manager hears of it at most once a second.
+constexpr ULONGLONG kProgressReportIntervalMs = 1000;
+ULONGLONG g_lastProgressReportMs = 0;
 
 bool IsPending(DWORD state)
 {
@@ -52,8 +56,11 @@ void ReportLocked(DWORD state, DWORD waitHintMs)
 void ReportProgress()
 {
     ScopedLock lock(g_statusLock);
-    if (IsPending(g_status.dwCurrentState))
+    const ULONGLONG now = GetTickCount64();
+    if (IsPending(g_status.dwCurrentState) && now - g_lastProgressReportMs >= kProgressReportIntervalMs) {
+        g_lastProgressReportMs = now;
         ReportLocked(g_status.dwCurrentState, kPendingWaitHintMs);
+    }
 }
 
 // The server is up. A stop that came during the start keeps its report.

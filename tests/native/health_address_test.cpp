@@ -114,7 +114,7 @@ TEST(HealthAddress, StatusLine)
         {"HTTP/1.1 200 OK\r\n", 200}, {"HTTP/1.0 401\r\n", 401},  {"HTTP/1.1 503 Busy", 503},
         {"HTTP/1.1 30", kStatusIncomplete}, {"HTT", kStatusIncomplete}, {"", kStatusIncomplete},
         {"SSH-2.0-OpenSSH\r\n", kNotHttp}, {"HTTP/1.1 2x0 OK", kNotHttp}, {"HTTP/1.1 2000 OK", kNotHttp},
-        {"HTTP/11111.1 200 OK", kNotHttp},
+        {"HTTP/11111.1 200 OK", kNotHttp}, {"HTTP/1.1 050 Low", kNotHttp},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseHttpStatusLine(c.answer, strlen(c.answer)), c.status) << c.answer;
