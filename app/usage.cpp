@@ -35,7 +35,7 @@ std::wstring ComposeUsage(const wchar_t* configFile, const wchar_t* installDir)
         L"  start     start the service and wait until the server runs\n"
         L"  stop      stop the service and wait until it has stopped\n"
         L"  restart   stop the service if it runs, then start it\n"
-        L"            these four exit 0, or the Win32 error code of the step that failed\n"
+        L"            these five exit 0, or the Win32 error code of the step that failed\n"
         L"            (5 access denied: use an elevated prompt; 1060 not installed)\n"
         L"  status    print the service's state: exit 0 running, 1 not running, or the error code\n"
         L"  check     a dry run: print what a run would use and find; writes nothing\n"

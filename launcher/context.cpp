@@ -23,8 +23,14 @@ bool ReadAbsolutePath(HKEY key, const wchar_t* name, wchar_t (&value)[kPathChars
     // fallback applies rather than a cut path.
     if (!ReadRegistryString(key, name, value) || value[0] == L'\0')
         return false;
-    if (IsFullPath(value))
+    if (IsFullPath(value)) {
+        // One separator from here on: the paths made from this one are
+        // judged, and read by other programs, with backslashes.
+        for (wchar_t* c = value; *c != L'\0'; ++c)
+            if (*c == L'/')
+                *c = L'\\';
         return true;
+    }
     g_contextWarnings.push_back(
         FormatWide(L"The registry value %s (\"%s\") is not an absolute path; using %s", name, value, fallback));
     value[0] = L'\0';
@@ -35,6 +41,8 @@ bool ReadAbsolutePath(HKEY key, const wchar_t* name, wchar_t (&value)[kPathChars
 void InitInstallContext()
 {
     g_contextWarnings.clear();
+    g_installDirFromRegistry = false;
+    g_configFileFromRegistry = false;
     {
         UniqueRegistryKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {

@@ -185,8 +185,10 @@ bool SearchJavaRuntime(wchar_t (&java)[kPathChars], std::wstring& candidates)
     bool found = false;
     g_checkedCandidates.clear();
     g_javaOrigin = JavaOrigin();
-    // The installation's private runtime first.
-    if (FormCandidate(java, g_installDir, L"\\jre\\bin\\java.exe")) {
+    // The installation's private runtime first. Without an install folder
+    // (its path was too long) there is none: "\jre\bin\java.exe" would be
+    // a path on the current drive that any user may create.
+    if (g_installDir[0] != L'\0' && FormCandidate(java, g_installDir, L"\\jre\\bin\\java.exe")) {
         LogCandidate(java, L"executable path");
         found = IsPresent(java);
     }
@@ -204,7 +206,8 @@ bool SearchJavaRuntime(wchar_t (&java)[kPathChars], std::wstring& candidates)
 
 bool FindJavaRuntime()
 {
-    if (!SearchJavaRuntime(g_javaExecutable, g_checkedCandidates)) {
+    std::wstring candidates;
+    if (!SearchJavaRuntime(g_javaExecutable, candidates)) {
         ovlog_write_tag(kLogError, kJavaTag, L"Cannot find suitable Java runtime environment");
         ReportServiceEvent(MSG_NO_JAVA, {g_checkedCandidates.c_str()});
         return false;

@@ -16,6 +16,7 @@
 #include "support/console.h"
 #include "support/error_text.h"
 #include "support/eventlog.h"
+#include "support/files.h"
 #include "support/handles.h"
 #include "support/log.h"
 #include "support/text.h"
@@ -277,26 +278,6 @@ void CheckTree(Scan& scan, const std::wstring& folder)
     } while (!scan.stopped() && FindNextFileW(find.get(), &entry));
 }
 
-// The path of `file` past links and junctions; empty when that cannot be had.
-std::wstring FinalPath(const std::wstring& file)
-{
-    // Backup semantics open a folder too; no access right is needed for the name.
-    const UniqueFileHandle handle(CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle)
-        return std::wstring();
-    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    const DWORD needed = GetFinalPathNameByHandleW(handle.get(), nullptr, 0, flags);
-    if (needed == 0)
-        return std::wstring();
-    std::wstring path(needed, L'\0');
-    const DWORD length = GetFinalPathNameByHandleW(handle.get(), &path[0], needed, flags);
-    if (length == 0 || length >= needed)
-        return std::wstring();
-    path.resize(length);
-    return WithoutLongPrefix(path);
-}
-
 // The home above a Java's "bin" as a tree; a java.exe elsewhere (a copy or
 // a launcher on PATH) has no home to walk: it and its folder are checked.
 void AddJava(std::vector<ScanItem>& items, const std::wstring& java)
@@ -309,14 +290,6 @@ void AddJava(std::vector<ScanItem>& items, const std::wstring& java)
         items.push_back({bin, ItemKind::kObject, bin});
         items.push_back({java, ItemKind::kObject, bin});
     }
-}
-
-bool IsMissing(const std::wstring& path)
-{
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // An object or tree of `items` that checks `path` by its own, stricter rule.
@@ -337,9 +310,9 @@ std::vector<ScanItem> Ancestors(const std::vector<ScanItem>& items)
 {
     std::vector<ScanItem> ancestors;
     for (const ScanItem& item : items) {
-        bool missingBelow = IsMissing(item.path);
+        bool missingBelow = FileIsGone(item.path.c_str());
         for (const std::wstring& folder : FoldersAbove(item.path)) {
-            if (IsMissing(folder))
+            if (FileIsGone(folder.c_str()))
                 continue;
             bool known = CheckedAlready(items, folder);
             for (ScanItem& ancestor : ancestors)
@@ -383,9 +356,14 @@ std::vector<ScanItem> ScanItems(const PermissionInputs& inputs)
         items.push_back({folder, ItemKind::kObject, folder});
     if (!inputs.javaExecutable.empty()) {
         AddJava(items, inputs.javaExecutable);
-        const std::wstring final = FinalPath(inputs.javaExecutable);
-        if (!final.empty() && _wcsicmp(final.c_str(), inputs.javaExecutable.c_str()) != 0)
-            AddJava(items, final);
+        // The runtime behind a link or junction is the one that runs.
+        std::wstring finalPath;
+        DWORD error = NO_ERROR;
+        if (FinalPathOf(inputs.javaExecutable.c_str(), finalPath, error)) {
+            const std::wstring final = WithoutLongPrefix(finalPath);
+            if (_wcsicmp(final.c_str(), inputs.javaExecutable.c_str()) != 0)
+                AddJava(items, final);
+        }
     }
     if (!install.empty())
         for (const wchar_t* child : {L"\\jre", L"\\etc", L"\\jetty-home", L"\\jetty-base"})
@@ -461,6 +439,11 @@ std::wstring Advice(const AdviceTarget& target)
         return text;
     }
     if (target.kind == ItemKind::kKey) {
+        // A subkey's name (a Java version from the registry) can hold a
+        // quote: doubled, it stays inside PowerShell's literal string.
+        std::wstring keyPath = target.name.substr(4);
+        for (size_t at = keyPath.find(L'\''); at != std::wstring::npos; at = keyPath.find(L'\'', at + 2))
+            keyPath.insert(at, 1, L'\'');
         // reg.exe sets no permissions. RemoveAccessRule and PurgeAccessRules
         // ignore inherited entries: the key first keeps copies of them as its own.
         return FormatWide(
@@ -469,7 +452,7 @@ std::wstring Advice(const AdviceTarget& target)
             L"$k = 'Registry::HKEY_LOCAL_MACHINE%s'; $a = Get-Acl $k; $a.SetAccessRuleProtection($true, $true); "
             L"Set-Acl $k $a; $a = Get-Acl $k; "
             L"foreach ($s in @(%s)) { $a.PurgeAccessRules([Security.Principal.SecurityIdentifier]$s) }; %sSet-Acl $k $a",
-            name, target.name.substr(4).c_str(), quoted.c_str(),
+            name, keyPath.c_str(), quoted.c_str(),
             target.ownerUntrusted ? L"$a.SetOwner([Security.Principal.SecurityIdentifier]'S-1-5-32-544'); " : L"");
     }
     return FormatWide(L"To restrict \"%s\" to administrators, from an elevated prompt:\n"
@@ -513,22 +496,33 @@ void Compose(const Scan& scan, const std::vector<ScanItem>& items, PermissionRep
         report.advice.push_back(Advice(target));
 }
 
-// Read between two objects, where a wait on an event would cost a call to
-// the Wine server each time.
-std::atomic<bool> g_checkStop{false};
+// One check: its inputs and its own stop flags, shared by the check's
+// thread and the run, so that a check that did not stop in time reads and
+// obeys nothing of the next run's.
+struct CheckJob {
+    PermissionInputs inputs;
+    // Read between two objects, where a wait on an event would cost a call
+    // to the Wine server each time.
+    std::atomic<bool> stop{false};
+    std::atomic<bool> abandoned{false};  // its run's log may be closed
+};
+
 // Written only by the thread that runs the launcher.
 UniqueKernelHandle g_checkThread;
+std::shared_ptr<CheckJob> g_checkJob;
 
-// Owns its inputs: a check that did not stop in time must not read those
-// of the next run.
 DWORD WINAPI PermissionCheckMain(void* parameter)
 {
-    const std::unique_ptr<PermissionInputs> inputs(static_cast<PermissionInputs*>(parameter));
+    // The thread's reference, handed over by StartPermissionCheck.
+    const std::shared_ptr<CheckJob> job =
+        std::move(*std::unique_ptr<std::shared_ptr<CheckJob>>(static_cast<std::shared_ptr<CheckJob>*>(parameter)));
     // Background mode also lowers the I/O priority, so the walk does not
     // slow the server's own reading of its jars.
     SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
-    const PermissionReport report = CheckPermissions(*inputs, &g_checkStop);
+    const PermissionReport report = CheckPermissions(job->inputs, &job->stop);
+    if (job->abandoned)
+        return 0;
     for (const std::wstring& warning : report.warnings)
         ovlog_write_tag(kLogWarning, kPermissionsTag, L"%s", warning.c_str());
     for (const std::wstring& advice : report.advice)
@@ -696,27 +690,35 @@ void StartPermissionCheck(PermissionInputs checked)
 {
     if (g_checkThread)
         return;
-    g_checkStop = false;
-    std::unique_ptr<PermissionInputs> inputs(new (std::nothrow) PermissionInputs(std::move(checked)));
-    if (inputs)
-        g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, inputs.get(), 0, nullptr));
+    std::shared_ptr<CheckJob> job(new (std::nothrow) CheckJob);
+    // CreateThread passes one pointer: a reference of the thread's own.
+    std::unique_ptr<std::shared_ptr<CheckJob>> threadReference(job ? new (std::nothrow) std::shared_ptr<CheckJob>(job)
+                                                                   : nullptr);
+    if (threadReference) {
+        job->inputs = std::move(checked);
+        g_checkThread.reset(CreateThread(nullptr, 0, PermissionCheckMain, threadReference.get(), 0, nullptr));
+    }
     if (!g_checkThread) {
-        const DWORD error = inputs ? GetLastError() : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
+        const DWORD error = threadReference ? GetLastError() : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
         ovlog_write_tag(kLogWarning, kPermissionsTag, L"Cannot start the permission check (Error 0x%08x: %s)", error,
                         ErrorText(error).get());
         return;
     }
-    inputs.release();
+    threadReference.release();  // the thread's now
+    g_checkJob = std::move(job);
 }
 
 void FinishPermissionCheck()
 {
     if (!g_checkThread)
         return;
-    g_checkStop = true;
-    if (WaitForSingleObject(g_checkThread.get(), kPermissionCheckStopWaitMs) != WAIT_OBJECT_0)
+    g_checkJob->stop = true;
+    if (WaitForSingleObject(g_checkThread.get(), kPermissionCheckStopWaitMs) != WAIT_OBJECT_0) {
+        g_checkJob->abandoned = true;
         ovlog_write_tag(kLogWarning, kPermissionsTag,
                         L"The permission check did not stop within %u ms; what it still finds is not logged",
                         static_cast<unsigned>(kPermissionCheckStopWaitMs));
+    }
     g_checkThread.reset();
+    g_checkJob.reset();
 }

@@ -125,7 +125,7 @@ bool ConfigureService(SC_HANDLE service)
     SC_ACTION restart{SC_ACTION_RESTART, kRestartDelayMs};
     SERVICE_FAILURE_ACTIONSW actions{kFailureResetPeriodSeconds, nullptr, nullptr, 1, &restart};
     // Windows runs the failure actions for a service that reports its own
-    // failure (1066 with 1, 2 or 3) only with this flag set.
+    // failure (1066 with a code of its own) only with this flag set.
     SERVICE_FAILURE_ACTIONS_FLAG onNonCrashFailures{TRUE};
     // Windows gives the shutdown control only a few seconds; the
     // pre-shutdown time lets the whole graceful stop run.
@@ -344,8 +344,9 @@ DWORD InstallWebUIService()
         // The service follows the exe that installs it, as the event source does.
         if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
                                   binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
-            error = GetLastError();
-            ConsolePrint(L"WARNING: cannot set service start type and binary path (%s)\n", ErrorText(error).get());
+            const DWORD changeError = GetLastError();
+            ConsolePrint(L"WARNING: cannot set service start type and binary path (%s)\n",
+                         ErrorText(changeError).get());
             repointed = false;
         } else if (!known || ov_wcsicmp(previous.c_str(), binaryPath.c_str()) != 0) {
             ConsolePrint(L"Orvane Web UI service now runs %s from its next start\n", launcherPath);
@@ -357,7 +358,7 @@ DWORD InstallWebUIService()
     // service could not be pointed here.
     const bool sourceAdded = repointed && AddEventSource(launcherPath);
     const bool foldersGuarded = PrintPermissionWarnings() == 0;
-    const bool clean = repointed && configured && sourceAdded && foldersGuarded;
+    const bool clean = configured && sourceAdded && foldersGuarded;  // no source where not repointed
     ConsolePrint(L"Orvane Web UI service %s %s\n", verb, clean ? L"successfully" : L"with warnings");
     return NO_ERROR;
 }
