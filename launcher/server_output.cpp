@@ -88,14 +88,16 @@ bool ServerOutputFile::write(const char* data, size_t size)
         return false;
     }
     DWORD written = 0;
-    if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
-        const DWORD error = GetLastError();
+    const BOOL wrote = WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr);
+    if (!wrote || written != size) {
+        // A short write sets no error of its own.
+        const DWORD error = wrote ? static_cast<DWORD>(ERROR_WRITE_FAULT) : GetLastError();
         // What did reach the file stays; the rest of the chunk is dropped,
         // and the next chunk opens the file anew.
         size_ += written;
         droppedBytes_ += size - written;
         file_.reset();
-        writeFailed(L"write", error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
+        writeFailed(L"write", error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_WRITE_FAULT) : error);
         return false;
     }
     size_ += size;

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr DWORD kCancelRetryMs = 50;
+
 // Owns a PROC_THREAD_ATTRIBUTE_LIST naming the only handles a child may
 // inherit: nothing else of the launcher's (its log, its job, another
 // child's pipe) reaches it, whatever else is inheritable at that moment.
@@ -318,9 +320,13 @@ void ChildProcess::finish()
     }
     if (reader_ != nullptr) {
         if (!waitFor(reader_->done.get(), kReaderDrainMs)) {
-            // Another process still holds the pipe's write end: cancel the read.
-            CancelSynchronousIo(readerThread_.get());
-            waitFor(reader_->done.get(), kCancelWaitMs);
+            // Another process still holds the pipe's write end: cancel the
+            // read, again while it lasts, as a cancel that comes while the
+            // reader hands a chunk on finds no read to cancel.
+            const ULONGLONG cancelUntil = GetTickCount64() + kCancelWaitMs;
+            do {
+                CancelSynchronousIo(readerThread_.get());
+            } while (!waitFor(reader_->done.get(), kCancelRetryMs) && GetTickCount64() < cancelUntil);
         }
         {
             ScopedLock lock(reader_->lock);

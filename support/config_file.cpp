@@ -16,10 +16,14 @@ ConfigFileRead LoadConfigFile(Config& config, const wchar_t* path, const wchar_t
     UniqueFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
+        const DWORD error = GetLastError();
         const DWORD attributes = GetFileAttributesW(path);
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                   ? ConfigFileRead::kNotAFile
-                   : ConfigFileRead::kMissing;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return ConfigFileRead::kNotAFile;
+        // A file that is there but cannot be opened (access denied, held
+        // without sharing) is no missing file.
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ConfigFileRead::kMissing
+                                                                               : ConfigFileRead::kUnreadable;
     }
     // Disk files only: a pipe or a console would block the read before the
     // caller has even a log.

@@ -52,8 +52,6 @@ public:
     ProcessExecutor(const ProcessExecutor&) = delete;
     ProcessExecutor& operator=(const ProcessExecutor&) = delete;
 
-    static constexpr DWORD kReaderDrainMs = ChildProcess::kReaderDrainMs;
-
 protected:
     // Called at least every ChildProcess::kProgressIntervalMs while the
     // child's end is awaited.

@@ -255,15 +255,19 @@ void OutputTail::append(const char* data, size_t size)
         kept_.erase(0, drop);
     }
     // The head of the last line, for a last line longer than the tail. A
-    // line break alone keeps the head of the line it ends.
+    // line break alone, or a blank line's carriage return, keeps the head of
+    // the line before.
     for (size_t i = 0; i < size;) {
         const char* lineBreak = static_cast<const char*>(memchr(data + i, '\n', size - i));
         const size_t end = lineBreak != nullptr ? static_cast<size_t>(lineBreak - data) : size;
-        if (end > i) {
+        size_t textEnd = end;
+        while (textEnd > i && data[textEnd - 1] == '\r')
+            --textEnd;
+        if (textEnd > i) {
             if (atLineStart_)
                 lastLineHead_.clear();
             if (lastLineHead_.size() < kTailBytes)
-                lastLineHead_.append(data + i, std::min(end - i, kTailBytes - lastLineHead_.size()));
+                lastLineHead_.append(data + i, std::min(textEnd - i, kTailBytes - lastLineHead_.size()));
             atLineStart_ = false;
         }
         if (lineBreak != nullptr)
