@@ -107,8 +107,6 @@ TEST_F(InstallContext, ValuesThatAreNotUsableStringsCountAsAbsent)
         EXPECT_EQ(Settle().installDir, fallback);
         // REG_EXPAND_SZ is a string, taken as stored: unexpanded, this one is
         // relative and refused by name, as is a relative configuration file.
-        key.setString(L"InstallDir", L"D:\\App", REG_EXPAND_SZ);
-        EXPECT_EQ(Settle().installDir, L"D:\\App");
         key.setString(L"InstallDir", L"%SystemDrive%\\App", REG_EXPAND_SZ);
         key.setString(L"LauncherConfigFile", L"etc\\other.conf");
         const Context refused = Settle();
@@ -159,19 +157,15 @@ TEST(Dispatch, UnknownFirstArgumentsAreRejectedWithExitCode3)
 
 TEST(Dispatch, HelpAndVersionWordsExitWith0)
 {
-    for (const wchar_t* word : {L"help", L"/?", L"-?", L"-H", L"--help"}) {
-        const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + word);
-        ASSERT_TRUE(result.finished);
-        EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
-        EXPECT_EQ(result.output.substr(0, result.output.find('\n')), "Usage: ovwebui.exe [command]") << Narrow(word);
-        EXPECT_NE(result.output.find("Configuration file: " + Narrow(TestBinDir()) + "\\etc\\launcher.conf\n"),
-                  std::string::npos);
-    }
-    for (const wchar_t* word : {L"version", L"--VERSION"}) {
-        const RunResult result = RunCommand(Quote(LauncherExe()) + L" " + word);
-        EXPECT_EQ(result.exitCode, 0u) << Narrow(word);
-        EXPECT_EQ(result.output, "ovwebui " OV_VERSION_TEXT "\n");
-    }
+    // Every spelling is tried natively; here, that the exe answers them.
+    const RunResult help = RunCommand(Quote(LauncherExe()) + L" -H");
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_EQ(help.output.substr(0, help.output.find('\n')), "Usage: ovwebui.exe [command]");
+    EXPECT_NE(help.output.find("Configuration file: " + Narrow(TestBinDir()) + "\\etc\\launcher.conf\n"),
+              std::string::npos);
+    const RunResult version = RunCommand(Quote(LauncherExe()) + L" --VERSION");
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_EQ(version.output, "ovwebui " OV_VERSION_TEXT "\n");
 }
 
 TEST(Dispatch, CommandWordsInAnyCaseAreRecognised)

@@ -105,14 +105,23 @@ TEST_F(LauncherRun, PathValuesReachJavaWhole)
     EXPECT_EQ(ReadInvocation(install.java(), "server").arguments,
               ExpectedServerArgs(install.java(), dir, L"D:\\logs\\", L"D:\\app logs\\\\"));
 
-    // A quote, which no path holds, would add arguments of its own: refused.
-    WriteTextFile(conf, "[Launcher]\nJettyLogFile=D:\\x\" -Dinjected=\"1\n");
-    EXPECT_EQ(Run(install).exitCode, 0u);
+    // A quote, which no path holds, would add arguments of its own; a
+    // relative path would resolve against the current folder (a service's
+    // is System32): both refused.
+    TempDir cwd(L"cwd");
+    WriteTextFile(conf, "[Launcher]\nJettyLogFile=D:\\x\" -Dinjected=\"1\nApplicationLogFile=\\app.log\n"
+                        "LauncherLogFile=launcher.log\n");
+    EXPECT_EQ(Run(install, cwd.path().c_str()).exitCode, 0u);
+    EXPECT_FALSE(FileExists(cwd / L"launcher.log"));
     EXPECT_EQ(ReadInvocation(install.java(), "server").arguments,
               ExpectedServerArgs(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
-    EXPECT_TRUE(Contains(ReadLogMessages(install.log()),
-                         "WARNING startup: The value of JettyLogFile holds a double quote, which no path can hold; "
-                         "using its default"));
+    const std::vector<std::string> messages = ReadLogMessages(install.log());
+    const std::string relative = " is not an absolute path (a drive letter and backslash, or \\\\server\\share); "
+                                 "using its default";
+    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of LauncherLogFile" + relative));
+    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of ApplicationLogFile" + relative));
+    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of JettyLogFile holds a double quote, which no path "
+                                   "can hold; using its default"));
 }
 
 TEST_F(LauncherRun, ExpandedValuesThatWouldNotFitTakeTheirDefault)
@@ -135,27 +144,6 @@ TEST_F(LauncherRun, ExpandedValuesThatWouldNotFitTakeTheirDefault)
     EXPECT_EQ(messages[1].rfind("WARNING startup: The value of LauncherLogFile is too long", 0), 0u);
     EXPECT_TRUE(Contains(messages, "WARNING startup: The value of ApplicationLogFile is too long once expanded "
                                    "(259 characters at most); using its default"));
-}
-
-TEST_F(LauncherRun, RelativePathValuesTakeTheirDefault)
-{
-    Install install;
-    SetServerMode(install.java(), "exit 0");
-    TempDir cwd(L"cwd");
-    const std::wstring dir = install.root();
-    WriteTextFile(dir + L"\\etc\\launcher.conf",
-                  "[Launcher]\nLauncherLogFile=launcher.log\nJettyLogFile=C:jetty.log\nApplicationLogFile=\\app.log\n");
-    EXPECT_EQ(Run(install, cwd.path().c_str()).exitCode, 0u);
-    EXPECT_FALSE(FileExists(cwd / L"launcher.log"));
-    EXPECT_EQ(ReadInvocation(install.java(), "server").commandLine,
-              ExpectedServerLine(install.java(), dir, dir + L"\\logs\\jetty.log", dir + L"\\logs\\ovmc.log"));
-    const std::vector<std::string> messages = ReadLogMessages(install.log());
-    ASSERT_GE(messages.size(), 2u);
-    const std::string reason = " is not an absolute path (a drive letter and backslash, or \\\\server\\share); "
-                               "using its default";
-    EXPECT_EQ(messages[1], "WARNING startup: The value of LauncherLogFile" + reason);
-    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of JettyLogFile" + reason));
-    EXPECT_TRUE(Contains(messages, "WARNING startup: The value of ApplicationLogFile" + reason));
 }
 
 TEST_F(LauncherRun, ServerThatFailsAtOnceStillGivesStatus0)

@@ -7,17 +7,6 @@
 #include "launcher/command_line.h"
 #include "support/strings.h"
 
-namespace {
-// For failure messages: the test texts are ASCII.
-std::string Narrow(const wchar_t* text)
-{
-    std::string out;
-    for (; *text != L'\0'; ++text)
-        out.push_back(static_cast<char>(*text));
-    return out;
-}
-}  // namespace
-
 TEST(CommandLines, ServerLineIsThePiecesJoined)
 {
     StringBuffer line;
@@ -37,8 +26,8 @@ TEST(CommandLines, ServerLineIsThePiecesJoined)
         StringBuffer line;
         ComposeServerCommandLine(line, {L"j", L"i", L"a", L"b", heap.value});
         const std::wstring option = std::wstring(L"-Dovmc.logfile=\"b\" -Xmx") + heap.value + L" -jar \"i\\";
-        EXPECT_EQ(wcsstr(line.getText(), option.c_str()) != nullptr, heap.isSize) << Narrow(heap.value);
-        EXPECT_EQ(wcsstr(line.getText(), L"-Xmx") != nullptr, heap.isSize) << Narrow(heap.value);
+        EXPECT_EQ(wcsstr(line.getText(), option.c_str()) != nullptr, heap.isSize) << heap.value;
+        EXPECT_EQ(wcsstr(line.getText(), L"-Xmx") != nullptr, heap.isSize) << heap.value;
     }
 }
 
@@ -67,6 +56,6 @@ TEST(InstallPaths, TrailingBackslashAndLastComponent)
         wchar_t path[32];
         wcscpy(path, c.path);
         c.cut(path);
-        EXPECT_STREQ(path, c.expected) << Narrow(c.path);
+        EXPECT_STREQ(path, c.expected) << c.path;
     }
 }

@@ -2,15 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "support/text.h"
 
-template <size_t N>
-bool Valid(const char (&text)[N])
-{
-    return IsValidUtf8(text, N - 1);
-}
+static bool Valid(const char* text) { return IsValidUtf8(text, strlen(text)); }
 
 TEST(OutputText, Utf8ValidityAndLiteralEventStrings)
 {
